@@ -1,0 +1,29 @@
+#include "app/platform/thread_priority.hpp"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace kvt::platform {
+
+namespace {
+// Niceness per priority. These threads spin while they wait for the page or
+// for the end of a scan period; under a real-time policy a spinning thread
+// would starve the page's own process on a small machine, so they stay in the
+// normal scheduling class and get the strongest niceness instead.
+int niceness(thread_priority priority) noexcept {
+  switch (priority) {
+    case thread_priority::highest: return -10;
+    case thread_priority::time_critical: return -15;
+  }
+  return 0;
+}
+}  // namespace
+
+void set_current_thread_priority(thread_priority priority) noexcept {
+  // On Linux a thread id names that thread alone for setpriority.
+  const auto tid = static_cast<id_t>(syscall(SYS_gettid));
+  (void)setpriority(PRIO_PROCESS, tid, niceness(priority));
+}
+
+}  // namespace kvt::platform

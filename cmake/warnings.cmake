@@ -1,0 +1,6 @@
+# Warnings for the project's own targets.
+add_library(kvt_warnings INTERFACE)
+target_compile_options(kvt_warnings INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+  -Wcast-align -Wnull-dereference -Wimplicit-fallthrough
+  $<$<BOOL:${KVT_WERROR}>:-Werror>)
