@@ -3,9 +3,9 @@
 // where T is the per-signal handle it keeps beside each tag (void when the
 // tag descriptor says everything).
 //
-// A protocol driver's destructor must call `finish()` (or its own
-// `disconnect`, which stops the thread) before its members go away: the scan
-// thread runs the protocol's code.
+// A protocol driver's destructor must call `halt()` before its members go
+// away, since the scan thread and a background disconnect run the protocol's
+// code; its `connect` calls `halt()` first for the same reason.
 #pragma once
 
 #include <algorithm>
@@ -40,7 +40,7 @@ class driver : public driver_base {
  public:
   using handle_type = T;
 
-  ~driver() override { finish(); }
+  ~driver() override { halt(); }
 
   void set_id(std::int32_t id) noexcept final { id_.store(id); }
   std::int32_t id() const noexcept final { return id_.load(); }
@@ -110,20 +110,17 @@ class driver : public driver_base {
     }
   }
 
-  // Waits until no background disconnect of this driver is running. `connect`
-  // calls it first, so a reconnection never races the failed scan's clean-up.
-  void wait_for_background_disconnect() {
+  // Ends every thread that runs this driver's code: stops the scan thread,
+  // then waits for a background disconnect it may have started (only the
+  // scan starts them, so none can begin afterwards). `connect` calls it
+  // first, so a reconnection never races the failed scan's clean-up, and
+  // protocol destructors call it before their members go away. Safe to call
+  // more than once.
+  void halt() {
+    stop();
     auto state = background_;
     std::unique_lock lock(state->mutex);
     state->done.wait(lock, [&] { return state->pending == 0; });
-  }
-
-  // Ends all threads touching this driver: the background disconnect, then
-  // the scan thread. Protocol destructors call it before their own members
-  // are destroyed; it is safe to call more than once.
-  void finish() {
-    wait_for_background_disconnect();
-    stop();
   }
 
   const platform::precise_timer* timer() const noexcept { return &timer_; }

@@ -52,20 +52,36 @@ std::size_t write_pairs(outputs_base& out, bool full, std::uint32_t* pairs, std:
     return sent;
   }
 
-  const std::size_t unsent_from = out.unsent_from;
-  std::size_t i = 0;
-  for (; i < n; ++i) {
-    if (i < unsent_from && values[i] == shadow[i]) continue;
-    if (written == room) break;  // the rest stays unsent: shadow untouched
+  const auto emit = [&](std::size_t i) {
+    if (written == room) return false;  // the rest stays unsent: shadow untouched
     pairs[2 * written] = static_cast<std::uint32_t>(i);
     pairs[2 * written + 1] = static_cast<std::uint32_t>(values[i]);
     shadow[i] = values[i];
     ++written;
+    return true;
+  };
+
+  // Signals the page has seen: send those that differ from the shadow.
+  // Unchanged blocks are skipped a block at a time.
+  constexpr std::size_t block = 8;
+  const std::size_t compare_end = std::min<std::size_t>(n, out.unsent_from);
+  std::size_t i = 0;
+  while (i < compare_end) {
+    if (compare_end - i >= block && std::memcmp(values + i, shadow + i, block * sizeof *values) == 0) {
+      i += block;
+      continue;
+    }
+    for (const std::size_t end = std::min(compare_end, i + block); i < end; ++i)
+      if (values[i] != shadow[i] && !emit(i)) return written;
   }
-  if (i == n)
-    out.unsent_from = outputs_base::all_sent;
-  else if (i >= unsent_from)
-    out.unsent_from = static_cast<std::uint32_t>(i);
+  // Signals a full exchange could not fit: send them whatever the shadow says.
+  for (; i < n; ++i) {
+    if (!emit(i)) {
+      out.unsent_from = static_cast<std::uint32_t>(i);
+      return written;
+    }
+  }
+  out.unsent_from = outputs_base::all_sent;
   return written;
 }
 

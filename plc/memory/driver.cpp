@@ -8,7 +8,7 @@ driver::driver(std::string host, std::shared_ptr<controller> target)
     : host_(std::move(host)), controller_(std::move(target)) {}
 
 driver::~driver() {
-  finish();
+  halt();
   connected_.store(0);
 }
 
@@ -27,7 +27,7 @@ connection_params driver::parameters() const {
 }
 
 bool driver::connect() {
-  wait_for_background_disconnect();
+  halt();
   if (connected()) disconnect();
   if (!controller_->online()) return false;
   connected_.store(1);

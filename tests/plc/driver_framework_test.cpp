@@ -84,7 +84,7 @@ TEST(DriverRegistry, RemovedDriversAreDestroyedOutsideTheRegistryLock) {
 // A driver whose scan tries to stop its own thread.
 class self_stopping_driver final : public plc::driver<void> {
  public:
-  ~self_stopping_driver() override { finish(); }
+  ~self_stopping_driver() override { halt(); }
   std::int32_t protocol() const noexcept override { return 0; }
   const std::string& host() const noexcept override { return host_; }
   void configure(const plc::connection_params&) override {}

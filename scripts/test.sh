@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds Kestrel Connect and runs every test: a release build, an
+# AddressSanitizer + UndefinedBehaviorSanitizer build, and a
+# ThreadSanitizer build of the threaded tests.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+say() { printf '\n[test] %s\n' "$*"; }
+
+"$root/scripts/setup.sh"
+
+configure_and_build() { # name, cmake options...
+  local name=$1
+  shift
+  say "building $name"
+  cmake -S "$root" -B "$root/build/$name" -G Ninja -DKVT_WERROR=ON "$@" >/dev/null
+  cmake --build "$root/build/$name"
+}
+
+run_tests() { # name, ctest options...
+  local name=$1
+  shift
+  say "running the $name tests"
+  ctest --test-dir "$root/build/$name" --output-on-failure -j "$(nproc)" "$@"
+}
+
+configure_and_build release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_tests release
+
+configure_and_build asan -DCMAKE_BUILD_TYPE=Debug -DKVT_SANITIZE=address,undefined -DKVT_BUILD_BENCH=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan -LE deps
+
+configure_and_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVT_SANITIZE=thread -DKVT_BUILD_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_tests tsan -LE deps
+
+say "all test runs passed"
