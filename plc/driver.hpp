@@ -171,8 +171,10 @@ class driver : public driver_base {
 
   // The common scan loop: write phase, pacing, read phase, until stopped.
   // `write(const write_batch<T>&)` is called only with dirty inputs;
-  // `read(read_batch<T>&)` fills the slots. A failed phase disconnects the
-  // driver in the background and ends the loop.
+  // `read(read_batch<T>&)` fills the slots. A failed phase ends the loop and,
+  // unless a stop was asked for (someone is already disconnecting), starts a
+  // background disconnect. A failed read is not stored: its slots would
+  // show the page zeros the controller never had.
   template <class WriteFn, class ReadFn>
   void run_scan_loop(std::uint64_t period_us, WriteFn&& write, ReadFn&& read) {
     while (!stop_requested()) {
@@ -183,7 +185,7 @@ class driver : public driver_base {
       inputs_.write_time.store(write_us);
       if (!wrote) {
         restore_dirty_inputs(write_scratch_);
-        disconnect_in_background();
+        fail_scan();
         return;
       }
 
@@ -195,10 +197,15 @@ class driver : public driver_base {
       if (got) store_outputs(read_scratch_);
       outputs_.read_time.store(platform::elapsed_us(t2, platform::monotonic_ns()));
       if (!got) {
-        disconnect_in_background();
+        fail_scan();
         return;
       }
     }
+  }
+
+  // Ends a scan after a communication failure.
+  void fail_scan() {
+    if (!stop_requested()) disconnect_in_background();
   }
 
  private:
