@@ -2,5 +2,5 @@
 add_library(kvt_warnings INTERFACE)
 target_compile_options(kvt_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
-  -Wcast-align -Wnull-dereference -Wimplicit-fallthrough
+  -Wcast-align -Wimplicit-fallthrough
   $<$<BOOL:${KVT_WERROR}>:-Werror>)

@@ -1,0 +1,110 @@
+#include "app/application.hpp"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "app/buffers.hpp"
+#include "app/launch_options.hpp"
+#include "app/platform/shared_memory.hpp"
+#include "app/platform/termination.hpp"
+#include "app/platform/thread_priority.hpp"
+#include "plc/driver_registry.hpp"
+#include "plc/signal_exchange.hpp"
+#include "renderer/page_contract.hpp"
+#include "server/client_hub.hpp"
+#include "server/command_relay.hpp"
+#include "server/server_thread.hpp"
+
+namespace kvt {
+
+namespace {
+
+// The three buffers of this process. Their names are removed on a quick exit
+// too (the command server ends the process that way when its port is taken),
+// so that no shared-memory object outlives the program.
+struct process_buffers {
+  shared_memory command;
+  shared_memory signal;
+  shared_memory ros;
+};
+process_buffers* live_buffers = nullptr;
+
+void unlink_buffer_names() {
+  if (live_buffers == nullptr) return;
+  for (shared_memory* m : {&live_buffers->command, &live_buffers->signal, &live_buffers->ros})
+    m->unlink_name();
+}
+
+bool create_buffers(process_buffers& buffers, const launch_options_record& options) {
+  const auto pid = static_cast<unsigned long>(getpid());
+  const buffer_names names = buffer_names_for(pid);
+  if (!buffers.command.create(names.command, page::command::buffer_bytes)) {
+    std::fprintf(stderr, "Kestrel Connect: cannot create the shared memory %s\n", names.command.c_str());
+    return false;
+  }
+  if (!buffers.signal.create(names.signal, page::signal::buffer_bytes)) {
+    std::fprintf(stderr, "Kestrel Connect: cannot create the shared memory %s\n", names.signal.c_str());
+    return false;
+  }
+  if (!buffers.ros.create(names.ros, options.ros2_buffer)) {
+    std::fprintf(stderr, "Kestrel Connect: cannot create the shared memory %s (%llu bytes)\n", names.ros.c_str(),
+                  static_cast<unsigned long long>(options.ros2_buffer));
+    return false;
+  }
+  write_ros_header(buffers.ros);
+  return true;
+}
+
+}  // namespace
+
+int run_application(int argc, char** argv) {
+  const launch_options_record& options = parse_launch_options(argc, argv);
+  // Worker threads inherit the mask; the main thread takes the signals.
+  platform::block_termination_signals();
+
+  process_buffers buffers;
+  live_buffers = &buffers;
+  std::at_quick_exit(unlink_buffer_names);
+  if (!create_buffers(buffers, options)) {
+    unlink_buffer_names();
+    live_buffers = nullptr;
+    return 2;
+  }
+
+  std::atomic<bool> exchange_shutdown{false};
+  std::atomic<bool> server_stop{false};
+  std::thread exchange([&] {
+    plc::run_signal_exchange(buffers.signal.view(), buffers.signal.size(), plc::registry(), exchange_shutdown);
+  });
+  auto* command_buffer = static_cast<std::byte*>(buffers.command.view());
+  std::thread server([&] {
+    platform::set_current_thread_priority(platform::thread_priority::highest);
+    server::server_settings settings;
+    settings.port = static_cast<std::uint16_t>(options.port);
+    settings.command_buffer = command_buffer;
+    server::run_server(settings, server_stop);
+  });
+
+  // The model named on the command line reaches the page once it registers.
+  if (!options.model.empty() && !options.runner) {
+    server::clients().when_page_connected([command_buffer, model = options.model] {
+      server::command_relay(command_buffer, server::clients()).load_file(model);
+    });
+  }
+
+  platform::wait_for_termination_signal();
+
+  exchange_shutdown.store(true);
+  exchange.join();
+  server_stop.store(true);
+  server.join();
+  live_buffers = nullptr;
+  return 0;
+}
+
+}  // namespace kvt

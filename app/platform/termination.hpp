@@ -1,0 +1,14 @@
+// Orderly shutdown on SIGINT and SIGTERM: the signals are blocked in every
+// thread and taken by the main thread when it is ready for them.
+#pragma once
+
+namespace kvt::platform {
+
+// Blocks SIGINT and SIGTERM for the calling thread and every thread it
+// starts afterwards. Call before starting worker threads.
+void block_termination_signals() noexcept;
+
+// Waits until SIGINT or SIGTERM arrives; returns the signal number.
+int wait_for_termination_signal() noexcept;
+
+}  // namespace kvt::platform

@@ -1,0 +1,4 @@
+# The program itself (after the libraries it stands on are defined).
+add_executable(kestrel-connect app/main.cpp app/application.cpp)
+set_target_properties(kestrel-connect PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/app)
+target_link_libraries(kestrel-connect PRIVATE kvt_server kvt_app_core kvt_warnings)

@@ -1,0 +1,15 @@
+#include "plc/driver_factory.hpp"
+
+#include "plc/connection_params.hpp"
+#include "plc/modbus/tcp/driver.hpp"
+
+namespace kvt::plc {
+
+std::unique_ptr<driver_base> make_driver(std::int32_t protocol) {
+  switch (protocol) {
+    case protocol::modbus_tcp: return std::make_unique<modbus::tcp::driver>();
+    default: return nullptr;
+  }
+}
+
+}  // namespace kvt::plc

@@ -1,0 +1,159 @@
+#include "server/server_thread.hpp"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/v6_only.hpp>
+#include <boost/asio/post.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/platform/clock.hpp"
+#include "app/platform/message_box.hpp"
+#include "server/client_hub.hpp"
+#include "server/http_session.hpp"
+#include "server/messages.hpp"
+#include "server/server_core.hpp"
+
+namespace kvt::server {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
+namespace {
+
+// While binary traffic flowed this recently, the loop polls without waiting.
+constexpr std::uint64_t busy_polling_ns = 100'000'000;
+// Otherwise it waits this long for socket activity before polling again.
+constexpr auto idle_wait = std::chrono::milliseconds(20);
+
+// The running server's io_context, for other threads.
+std::mutex running_mutex;
+asio::io_context* running_context = nullptr;
+
+class listener {
+ public:
+  listener(asio::io_context& ioc, server_core& core) : ioc_(ioc), core_(core) {}
+
+  // Binds the loopback addresses, IPv4 and IPv6, on `port` (the IPv6 socket
+  // takes the IPv4 one's port when `port` is 0). Another process holding the
+  // port makes this fail. A machine without IPv6 serves IPv4 alone.
+  bool listen(std::uint16_t port, std::uint16_t& bound) {
+    boost::system::error_code ec;
+    if (!open(tcp::endpoint(asio::ip::address_v4::loopback(), port), ec)) return false;
+    bound = acceptors_.front().local_endpoint().port();
+    if (!open(tcp::endpoint(asio::ip::address_v6::loopback(), bound), ec) &&
+        ec != asio::error::address_family_not_supported && ec != boost::system::errc::address_not_available)
+      return false;
+    for (auto& a : acceptors_) accept_next(a);
+    return true;
+  }
+
+  void close() {
+    boost::system::error_code ignored;
+    for (auto& a : acceptors_) a.close(ignored);
+  }
+
+ private:
+  bool open(const tcp::endpoint& endpoint, boost::system::error_code& ec) {
+    tcp::acceptor acceptor(ioc_);
+    acceptor.open(endpoint.protocol(), ec);
+    if (ec) return false;
+    if (endpoint.address().is_v6()) acceptor.set_option(asio::ip::v6_only(true), ec);
+    // Lets a restarted program bind while old connections linger in
+    // TIME_WAIT; on Linux it never lets two sockets listen on one port.
+    acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    acceptor.bind(endpoint, ec);
+    if (ec) return false;
+    acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) return false;
+    acceptors_.push_back(std::move(acceptor));
+    return true;
+  }
+
+  void accept_next(tcp::acceptor& acceptor) {
+    acceptor.async_accept([this, &acceptor](boost::system::error_code ec, tcp::socket socket) {
+      if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
+      if (!ec) std::make_shared<http_session>(std::move(socket), core_)->run();
+      accept_next(acceptor);
+    });
+  }
+
+  asio::io_context& ioc_;
+  server_core& core_;
+  std::vector<tcp::acceptor> acceptors_;
+};
+
+[[noreturn]] void report_port_occupied(std::uint16_t port) {
+  platform::show_message_box(platform::message_box_buttons::ok, platform::message_box_icon::error,
+                             std::string(port_occupied_title), port_occupied_text(port));
+  std::fflush(nullptr);
+  // Other threads are running: end without static destructors, after the
+  // handlers registered for a quick exit (they remove shared-memory names).
+  std::quick_exit(1);
+}
+
+}  // namespace
+
+void run_server(const server_settings& settings, const std::atomic<bool>& stop) {
+  asio::io_context ioc(1);
+  client_hub& hub = clients();
+  server_core core(ioc, hub, settings.command_buffer);
+  listener accept(ioc, core);
+
+  std::uint16_t bound = 0;
+  if (!accept.listen(settings.port, bound)) report_port_occupied(settings.port);
+
+  hub.attach([&ioc](client_hub::action a) { asio::post(ioc, std::move(a)); });
+  {
+    std::lock_guard lock(running_mutex);
+    running_context = &ioc;
+  }
+  if (settings.on_listening) settings.on_listening(bound);
+
+  while (!stop.load()) {
+    core.relay().relay_page_message();
+    if (ioc.stopped()) ioc.restart();
+    if (platform::monotonic_ns() - core.last_activity_ns() <= busy_polling_ns) {
+      ioc.poll();
+    } else {
+      // Wakes at once for socket activity or posted work; at the latest
+      // after the idle wait, to look at the page's buffer and the stop flag.
+      ioc.run_one_for(idle_wait);
+      ioc.poll();
+    }
+  }
+
+  {
+    std::lock_guard lock(running_mutex);
+    running_context = nullptr;
+  }
+  accept.close();
+  core.close_all();
+  hub.detach();
+  // Let the close frames go out; connections that do not answer are dropped
+  // with the io_context.
+  if (ioc.stopped()) ioc.restart();
+  ioc.run_for(std::chrono::milliseconds(100));
+}
+
+bool post_to_server(std::function<void()> work) {
+  std::lock_guard lock(running_mutex);
+  if (running_context == nullptr) return false;
+  asio::post(*running_context, std::move(work));
+  return true;
+}
+
+void post_text(std::weak_ptr<connection> target, std::string message) {
+  post_to_server([target = std::move(target), message = std::move(message)]() mutable {
+    if (const auto c = target.lock(); c && c->is_open()) c->send_text(std::move(message));
+  });
+}
+
+}  // namespace kvt::server

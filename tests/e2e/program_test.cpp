@@ -1,0 +1,157 @@
+// The program's own binary: its WebSocket port, its shared memory opened by
+// name as the page's renderer opens it, and a real Modbus TCP server behind
+// it on loopback.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "app/buffers.hpp"
+#include "app/platform/shared_memory.hpp"
+#include "modbus/modbus_server.hpp"
+#include "plc/value_type.hpp"
+#include "renderer/page_contract.hpp"
+#include "support/child_process.hpp"
+#include "support/eventually.hpp"
+#include "support/page_player.hpp"
+#include "support/ws_client.hpp"
+
+namespace kvt::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+const std::string program = built_program("app/kestrel-connect");
+
+// Waits until the program accepts WebSocket connections on `port`.
+std::unique_ptr<ws_client> connect_when_ready(std::uint16_t port, child_process& child) {
+  std::unique_ptr<ws_client> client;
+  eventually(
+      [&] {
+        if (child.wait(milliseconds(0))) return true;  // ended early: give up
+        try {
+          client = std::make_unique<ws_client>(port);
+          return true;
+        } catch (const std::exception&) {
+          return false;
+        }
+      },
+      std::chrono::seconds(10));
+  return client;
+}
+
+std::string request(int id, std::string_view type, const std::string& data) {
+  return "{\"id\":" + std::to_string(id) + ",\"type\":\"" + std::string(type) + "\",\"data\":" + data + '}';
+}
+
+std::string modbus_params(std::uint16_t port, int flags, double scan_rate = 0.005) {
+  return "{\"protocol\":4,\"type\":\"\",\"host\":\"127.0.0.1\",\"port\":" + std::to_string(port) +
+         ",\"unitId\":1,\"flags\":" + std::to_string(flags) + ",\"rack\":0,\"slot\":0,\"scanRate\":" +
+         std::to_string(scan_rate) + "}";
+}
+
+// Modbus tag descriptor: bit 0..3, address 4..19, area 20..22, type 49..52.
+std::uint64_t modbus_tag(std::uint32_t area, std::uint32_t address, std::uint32_t type, std::uint32_t bit = 0) {
+  return plc::make_tag(type, (std::uint64_t{area} << 20) | (std::uint64_t{address} << 4) | bit);
+}
+
+constexpr std::uint32_t coils = 1, discrete_inputs = 2, holding = 3, input_registers = 4;
+
+TEST(Program, ASecondInstanceOnTheSamePortExitsWithCode1) {
+  const auto port = free_port();
+  child_process first({program, "--port=" + std::to_string(port)});
+  auto client = connect_when_ready(port, first);
+  ASSERT_TRUE(client) << first.stderr_text();
+
+  child_process second({program, "--port=" + std::to_string(port)});
+  EXPECT_EQ(second.wait(std::chrono::seconds(10)), 1);
+  EXPECT_NE(second.stderr_text().find("Port Occupied"), std::string::npos) << second.stderr_text();
+  // Its shared memory did not outlive it.
+  shared_memory probe;
+  EXPECT_FALSE(probe.open(buffer_names_for(static_cast<unsigned long>(second.pid())).signal,
+                          page::signal::buffer_bytes));
+
+  client.reset();
+  EXPECT_EQ(first.terminate(), 0) << first.stderr_text();
+}
+
+TEST(Program, SignalsFlowBetweenTheBufferAndAModbusServer) {
+  modbus_test_server plc;
+  const auto port = free_port();
+  child_process app({program, "--port=" + std::to_string(port)});
+  auto page_ws = connect_when_ready(port, app);
+  ASSERT_TRUE(page_ws) << app.stderr_text();
+  page_ws->register_as_page();
+
+  // The signal buffer, opened by name as the renderer does.
+  shared_memory signal;
+  ASSERT_TRUE(signal.open(buffer_names_for(static_cast<unsigned long>(app.pid())).signal, page::signal::buffer_bytes));
+  page_player page(static_cast<std::uint32_t*>(signal.view()), page::signal::buffer_words);
+
+  page_ws->send_text(request(1, "ServerConnect", modbus_params(plc.port(), 0)));
+  ASSERT_EQ(page_ws->next_text(), R"({"id":1,"data":true})");
+
+  plc.set_coil(3, true);
+  plc.set_discrete_input(4, true);
+  plc.set_holding_register(20, 0x1234);
+  plc.set_input_register(30, 0xBEEF);
+  plc.set_holding_register(40, 0x5678);  // low word first
+  plc.set_holding_register(41, 0x1234);
+
+  const std::string outputs = "[" + std::to_string(modbus_tag(coils, 3, plc::value_type::boolean)) + "," +
+                              std::to_string(modbus_tag(discrete_inputs, 4, plc::value_type::boolean)) + "," +
+                              std::to_string(modbus_tag(holding, 20, plc::value_type::u16)) + "," +
+                              std::to_string(modbus_tag(input_registers, 30, plc::value_type::s16)) + "," +
+                              std::to_string(modbus_tag(holding, 40, plc::value_type::u32)) + "]";
+  const std::string inputs = "[" + std::to_string(modbus_tag(holding, 50, plc::value_type::boolean, 3)) + "," +
+                             std::to_string(modbus_tag(coils, 60, plc::value_type::boolean)) + "," +
+                             std::to_string(modbus_tag(holding, 70, plc::value_type::s32)) + "]";
+  page_ws->send_text(request(2, "BindingTables",
+                             "{\"host\":\"127.0.0.1\",\"id\":5,\"inputs\":{\"version\":1,\"tags\":" + inputs +
+                                 "},\"outputs\":{\"version\":2,\"tags\":" + outputs + "}}"));
+  ASSERT_EQ(page_ws->next_text(), R"({"id":2,"data":true})");
+
+  // Outputs: the first answered exchange carries all five values.
+  std::optional<output_record> record;
+  ASSERT_TRUE(eventually([&] {
+    auto records = page.request_outputs();
+    if (!records || records->empty()) return false;
+    record = records->front();
+    return true;
+  }));
+  EXPECT_EQ(record->id, 5);
+  EXPECT_EQ(record->version, 2u);
+  EXPECT_EQ(record->pairs, (pair_list{{0, 1}, {1, 1}, {2, 0x1234}, {3, static_cast<std::int32_t>(0xBEEF)},
+                                      {4, 0x12345678}}));
+
+  // Inputs: a bit in a holding register (read-modify-write keeps the other
+  // bits), a coil, a 32-bit value in two registers.
+  plc.set_holding_register(50, 0x0101);
+  ASSERT_TRUE(page.deliver_inputs({{.id = 5, .version = 1, .pairs = {{0, 1}, {1, 1}, {2, -2}}}}));
+  EXPECT_TRUE(eventually([&] { return plc.holding_register(50) == 0x0109; }));
+  EXPECT_TRUE(eventually([&] { return plc.coil(60); }));
+  EXPECT_TRUE(eventually([&] { return plc.holding_register(70) == 0xFFFE && plc.holding_register(71) == 0xFFFF; }));
+
+  // A change on the server arrives as a change record.
+  plc.set_holding_register(20, 0x4321);
+  EXPECT_TRUE(eventually([&] {
+    auto records = page.request_outputs();
+    return records && !records->empty() && records->front().pairs == pair_list{{2, 0x4321}};
+  }));
+
+  page_ws->send_text(request(3, "ServerStatus", R"({"host":"127.0.0.1"})"));
+  EXPECT_EQ(page_ws->next_text(), R"({"id":3,"data":true})");
+  plc.stop();
+  EXPECT_TRUE(eventually([&] {
+    page_ws->send_text(request(4, "ServerStatus", R"({"host":"127.0.0.1"})"));
+    return page_ws->next_text() == R"({"id":4,"data":false})";
+  }));
+
+  page_ws.reset();
+  EXPECT_EQ(app.terminate(), 0) << app.stderr_text();
+}
+
+}  // namespace
+}  // namespace kvt::test
