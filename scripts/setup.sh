@@ -24,7 +24,7 @@ packages=(
   nodejs npm
   libboost1.81-dev libsimdjson-dev libmodbus-dev libpaho-mqtt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  mosquitto python3-pymodbus
+  mosquitto python3-pymodbus python3-serial python3-serial-asyncio
 )
 
 say() { printf '[setup] %s\n' "$*"; }
