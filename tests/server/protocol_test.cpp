@@ -3,7 +3,9 @@
 // the HTTP routes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -247,10 +249,17 @@ TEST_F(LoadFile, AMissingFileSendsNothingAndKeepsTheLength) {
 }
 
 TEST_F(CommandProtocol, HttpRoutesAnswerAndEverythingElseIs404) {
-  int installs = 0;
-  int removals = 0;
+  // The actions run on the server thread.
+  std::atomic<int> installs{0};
+  std::atomic<int> removals{0};
+  std::mutex token_mutex;
   std::string token;
-  server::set_sign_in_actions({[&](const std::string& t) { ++installs, token = t; }, [&] { ++removals; }});
+  server::set_sign_in_actions({[&](const std::string& t) {
+                                 std::lock_guard lock(token_mutex);
+                                 token = t;
+                                 ++installs;
+                               },
+                               [&] { ++removals; }});
 
   const http_reply missing = http_get(server.port(), "/index.html");
   EXPECT_EQ(missing.status, 404);
@@ -263,7 +272,10 @@ TEST_F(CommandProtocol, HttpRoutesAnswerAndEverythingElseIs404) {
   EXPECT_NE(first.body.find("Welcome Back!"), std::string::npos);
   EXPECT_EQ(http_get(server.port(), "/auth-callback?token=abc%2Bdef").status, 200);
   EXPECT_EQ(installs, 1) << "the same token twice installs it once";
-  EXPECT_EQ(token, "abc+def");
+  {
+    std::lock_guard lock(token_mutex);
+    EXPECT_EQ(token, "abc+def");
+  }
 
   const http_reply out = http_get(server.port(), "/signout");
   EXPECT_EQ(out.status, 200);
