@@ -25,6 +25,7 @@ packages=(
   libboost1.81-dev libsimdjson-dev libmodbus-dev libpaho-mqtt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   mosquitto python3-pymodbus python3-serial python3-serial-asyncio
+  libwebkitgtk-6.0-dev libgtk-4-dev xvfb xauth dbus-x11 fonts-dejavu-core
 )
 
 say() { printf '[setup] %s\n' "$*"; }
