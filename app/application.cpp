@@ -9,10 +9,14 @@
 #include <thread>
 
 #include "app/buffers.hpp"
+#include "app/cache_directories.hpp"
 #include "app/launch_options.hpp"
+#include "app/platform/executable_path.hpp"
+#include "app/platform/file_lock.hpp"
 #include "app/platform/shared_memory.hpp"
 #include "app/platform/termination.hpp"
 #include "app/platform/thread_priority.hpp"
+#include "browser/browser_host.hpp"
 #include "plc/driver_registry.hpp"
 #include "plc/signal_exchange.hpp"
 #include "renderer/page_contract.hpp"
@@ -23,6 +27,14 @@
 namespace kvt {
 
 namespace {
+
+// Exit codes of a start-up that cannot go on.
+constexpr int exit_no_display = 3;
+constexpr int exit_no_buffers = 2;
+constexpr int exit_no_cache = 4;
+
+constexpr const char* extension_folder = "web-extensions";
+constexpr const char* icon_folder = "icons";
 
 // The three buffers of this process. Their names are removed on a quick exit
 // too (the command server ends the process that way when its port is taken),
@@ -64,7 +76,15 @@ bool create_buffers(process_buffers& buffers, const launch_options_record& optio
 
 int run_application(int argc, char** argv) {
   const launch_options_record& options = parse_launch_options(argc, argv);
-  // Worker threads inherit the mask; the main thread takes the signals.
+  browser::prepare_web_process_environment();
+  if (!browser::init_display()) {
+    std::fprintf(stderr,
+                 "Kestrel Connect: cannot open a display. Run it in a desktop session, or under a virtual "
+                 "display: xvfb-run -a %s\n",
+                 argc > 0 ? argv[0] : "kestrel-connect");
+    return exit_no_display;
+  }
+  // Worker threads inherit the mask; the UI loop takes the signals.
   platform::block_termination_signals();
 
   process_buffers buffers;
@@ -73,12 +93,24 @@ int run_application(int argc, char** argv) {
   if (!create_buffers(buffers, options)) {
     unlink_buffer_names();
     live_buffers = nullptr;
-    return 2;
+    return exit_no_buffers;
   }
+
+  const auto temp = platform::temporary_directory();
+  std::string cache_error;
+  cache_directory_lease cache = cache_directory(temp, static_cast<unsigned long>(getpid()), cache_error);
+  if (cache.directory.empty()) {
+    std::fprintf(stderr, "Kestrel Connect: %s\n", cache_error.c_str());
+    unlink_buffer_names();
+    live_buffers = nullptr;
+    return exit_no_cache;
+  }
+  clean_cache_directories(temp);
 
   std::atomic<bool> exchange_shutdown{false};
   std::atomic<bool> server_stop{false};
   std::thread exchange([&] {
+    platform::set_current_thread_priority(platform::thread_priority::highest);
     plc::run_signal_exchange(buffers.signal.view(), buffers.signal.size(), plc::registry(), exchange_shutdown);
   });
   auto* command_buffer = static_cast<std::byte*>(buffers.command.view());
@@ -89,6 +121,7 @@ int run_application(int argc, char** argv) {
     settings.command_buffer = command_buffer;
     server::run_server(settings, server_stop);
   });
+  platform::unblock_termination_signals();
 
   // The model named on the command line reaches the page once it registers.
   if (!options.model.empty() && !options.runner) {
@@ -97,14 +130,25 @@ int run_application(int argc, char** argv) {
     });
   }
 
-  platform::wait_for_termination_signal();
+  browser::browser_settings settings;
+  settings.options = options;
+  settings.cache_directory = cache.directory;
+  const auto exe_dir = platform::executable_directory();
+  settings.extension_directory = exe_dir / extension_folder;
+  settings.icon_directory = exe_dir / icon_folder;
+  // WebKit refuses root's home as a sandbox path: as root the page works in
+  // the temporary directory only.
+  const auto home = platform::home_directory();
+  settings.file_access = {home == "/root" ? std::filesystem::path() : home, temp};
+  const int status = browser::run_browser(settings, {&buffers.command, &buffers.signal, &buffers.ros});
 
+  // Workers stop in a fixed order: the exchange, then the command server.
   exchange_shutdown.store(true);
   exchange.join();
   server_stop.store(true);
   server.join();
   live_buffers = nullptr;
-  return 0;
+  return status;
 }
 
 }  // namespace kvt

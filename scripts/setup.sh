@@ -25,7 +25,7 @@ packages=(
   libboost1.81-dev libsimdjson-dev libmodbus-dev libpaho-mqtt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   mosquitto python3-pymodbus python3-serial python3-serial-asyncio
-  libwebkitgtk-6.0-dev libgtk-4-dev xvfb xauth dbus-x11 fonts-dejavu-core
+  libwebkitgtk-6.0-dev libgtk-4-dev xvfb xauth dbus-x11 fonts-dejavu-core x11-apps xdotool imagemagick
 )
 
 say() { printf '[setup] %s\n' "$*"; }

@@ -20,6 +20,11 @@ void block_termination_signals() noexcept {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+void unblock_termination_signals() noexcept {
+  const sigset_t set = termination_signals();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 int wait_for_termination_signal() noexcept {
   const sigset_t set = termination_signals();
   int signal = 0;

@@ -4,6 +4,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace kvt::platform {
 
 namespace {
@@ -24,6 +26,15 @@ void set_current_thread_priority(thread_priority priority) noexcept {
   // On Linux a thread id names that thread alone for setpriority.
   const auto tid = static_cast<id_t>(syscall(SYS_gettid));
   (void)setpriority(PRIO_PROCESS, tid, niceness(priority));
+}
+
+void raise_process_priority() noexcept {
+  // Only ever raise: a process that already runs at a stronger niceness keeps it.
+  constexpr int high_class = -5;
+  errno = 0;
+  const int current = getpriority(PRIO_PROCESS, 0);
+  if (errno == 0 && current <= high_class) return;
+  (void)setpriority(PRIO_PROCESS, 0, high_class);
 }
 
 }  // namespace kvt::platform

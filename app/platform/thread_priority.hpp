@@ -12,4 +12,8 @@ enum class thread_priority {
 // the thread then runs at normal priority.
 void set_current_thread_priority(thread_priority priority) noexcept;
 
+// Raises the whole process's priority (the "high" class): the threads that
+// start afterwards inherit it. Failures are ignored.
+void raise_process_priority() noexcept;
+
 }  // namespace kvt::platform

@@ -1,0 +1,160 @@
+#include "browser/browser_host.hpp"
+
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <csignal>
+#include <cstdlib>
+
+#include "app/platform/thread_priority.hpp"
+#include "browser/client_handler.hpp"
+#include "browser/gobject_ptr.hpp"
+#include "browser/message_dialog.hpp"
+#include "browser/navigation_policy.hpp"
+#include "browser/web_settings.hpp"
+#include "browser/window_geometry.hpp"
+#include "renderer/process_messages.hpp"
+
+namespace kvt::browser {
+
+namespace {
+
+constexpr const char* icon_name = "kestrel-connect";
+
+struct host_state {
+  const browser_settings* settings = nullptr;
+  const browser_buffers* buffers = nullptr;
+  std::unique_ptr<client_handler> handler;
+  GtkWindow* window = nullptr;
+  guint inhibit_cookie = 0;
+};
+
+// The size of the monitor the window opens on: the first monitor.
+window_size desktop_size() {
+  GdkDisplay* display = gdk_display_get_default();
+  GListModel* monitors = display != nullptr ? gdk_display_get_monitors(display) : nullptr;
+  if (monitors == nullptr || g_list_model_get_n_items(monitors) == 0) return {1920, 1080};
+  auto monitor = adopt(static_cast<GdkMonitor*>(g_list_model_get_item(monitors, 0)));
+  GdkRectangle geometry{};
+  gdk_monitor_get_geometry(monitor.get(), &geometry);
+  return {geometry.width, geometry.height};
+}
+
+WebKitWebContext* make_web_context(const browser_settings& s) {
+  WebKitWebContext* context = webkit_web_context_new();
+  const std::string dir = s.extension_directory.string();
+  webkit_web_context_set_web_process_extensions_directory(context, dir.c_str());
+  webkit_web_context_add_path_to_sandbox(context, dir.c_str(), TRUE);
+  // The page reads and writes the user's files (models, exports) through
+  // connect.fileSystem inside the sandboxed web process: it sees the home
+  // and temporary directories, nothing else of the system.
+  for (const std::filesystem::path& p : s.file_access)
+    if (!p.empty()) webkit_web_context_add_path_to_sandbox(context, p.c_str(), FALSE);
+  webkit_web_context_set_web_process_extensions_initialization_user_data(
+      context, g_variant_new(page::messages::bridge_settings_type, static_cast<guint32>(s.options.port),
+                             s.options.dev ? TRUE : FALSE));
+  webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_WEB_BROWSER);
+  return context;
+}
+
+WebKitNetworkSession* make_network_session(const browser_settings& s) {
+  if (s.cache_directory.empty()) return webkit_network_session_new_ephemeral();
+  const std::string data = (s.cache_directory / "data").string();
+  const std::string cache = (s.cache_directory / "cache").string();
+  return webkit_network_session_new(data.c_str(), cache.c_str());
+}
+
+gboolean on_close_request(GtkWindow*, gpointer data) {
+  static_cast<host_state*>(data)->handler->request_close();
+  return TRUE;  // the window goes when the page has agreed
+}
+
+gboolean on_termination_signal(gpointer data) {
+  auto* state = static_cast<host_state*>(data);
+  if (state->window != nullptr) state->handler->request_close();
+  return G_SOURCE_CONTINUE;
+}
+
+void on_window_destroyed(GtkWidget*, gpointer data) {
+  auto* state = static_cast<host_state*>(data);
+  remove_message_dialogs();
+  state->window = nullptr;
+}
+
+void on_activate(GtkApplication* app, gpointer data) {
+  auto* state = static_cast<host_state*>(data);
+  const browser_settings& s = *state->settings;
+
+  // The process works in real time from here on: higher priority, and no
+  // suspend or idle while it runs.
+  platform::raise_process_priority();
+
+  if (!s.icon_directory.empty()) {
+    GtkIconTheme* theme = gtk_icon_theme_get_for_display(gdk_display_get_default());
+    gtk_icon_theme_add_search_path(theme, s.icon_directory.c_str());
+  }
+  gtk_window_set_default_icon_name(icon_name);
+
+  auto context = adopt(make_web_context(s));
+  auto session = adopt(make_network_session(s));
+  auto web_settings = adopt(make_web_settings(s.options.runner, s.options.tools));
+  auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(), "network-session",
+                                            session.get(), "settings", web_settings.get(), nullptr));
+
+  GtkWidget* window = gtk_application_window_new(app);
+  state->window = GTK_WINDOW(window);
+  gtk_window_set_title(state->window, window_title);
+  gtk_window_set_icon_name(state->window, icon_name);
+  const window_size size = initial_window_size(desktop_size());
+  gtk_window_set_default_size(state->window, size.width, size.height);
+  gtk_window_set_child(state->window, GTK_WIDGET(view));
+
+  state->handler = std::make_unique<client_handler>(s, *state->buffers);
+  state->handler->attach(state->window, view);
+  g_signal_connect(window, "close-request", G_CALLBACK(on_close_request), state);
+  g_signal_connect(window, "destroy", G_CALLBACK(on_window_destroyed), state);
+  install_message_dialogs(state->window);
+
+  state->inhibit_cookie = gtk_application_inhibit(
+      app, state->window, static_cast<GtkApplicationInhibitFlags>(GTK_APPLICATION_INHIBIT_SUSPEND | GTK_APPLICATION_INHIBIT_IDLE),
+      "A simulation is running");
+
+  switch (parse_show_state(s.options.initial_show_state)) {
+    case show_state::minimized: gtk_window_minimize(state->window); break;
+    case show_state::maximized: gtk_window_maximize(state->window); break;
+    case show_state::normal: break;
+  }
+  gtk_window_present(state->window);
+  webkit_web_view_load_uri(view, start_url(s.options.dev, s.options.staging).c_str());
+}
+
+}  // namespace
+
+bool init_display() { return gtk_init_check() != FALSE; }
+
+void prepare_web_process_environment() {
+  // The web processes inherit this environment. Without it JavaScriptCore's
+  // cage refuses ArrayBuffers over memory it did not allocate.
+  setenv("GIGACAGE_ENABLED", "0", 1);
+}
+
+int run_browser(const browser_settings& settings, const browser_buffers& buffers) {
+  host_state state;
+  state.settings = &settings;
+  state.buffers = &buffers;
+  auto app = adopt(gtk_application_new(application_id, G_APPLICATION_NON_UNIQUE));
+  g_signal_connect(app.get(), "activate", G_CALLBACK(on_activate), &state);
+  const guint sigterm = g_unix_signal_add(SIGTERM, on_termination_signal, &state);
+  const guint sigint = g_unix_signal_add(SIGINT, on_termination_signal, &state);
+  char name[] = "kestrel-connect";
+  char* argv[] = {name, nullptr};
+  const int status = g_application_run(G_APPLICATION(app.get()), 1, argv);
+  g_source_remove(sigterm);
+  g_source_remove(sigint);
+  if (state.inhibit_cookie != 0) gtk_application_uninhibit(app.get(), state.inhibit_cookie);
+  state.handler.reset();
+  return status;
+}
+
+}  // namespace kvt::browser
