@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/platform/clock.hpp"
-#include "modbus/modbus_server.hpp"
+#include "demo/controllers/modbus_server.hpp"
 #include "plc/modbus/tcp/driver.hpp"
 #include "plc/modbus/tcp/tag.hpp"
 #include "support/exchange_fixture.hpp"

@@ -5,7 +5,7 @@
 "use strict";
 
 (async () => {
-  const config = await fetch("config.json").then((r) => (r.ok ? r.json() : {})).catch(() => ({}));
+  const config = await fetch("config.json", { cache: "no-store" }).then((r) => (r.ok ? r.json() : {})).catch(() => ({}));
   const report = new Map();
   const status = document.getElementById("status");
   const show = (table, key, value, cls) => {

@@ -10,7 +10,7 @@
 
 #include "app/buffers.hpp"
 #include "app/platform/shared_memory.hpp"
-#include "modbus/modbus_server.hpp"
+#include "demo/controllers/modbus_server.hpp"
 #include "plc/value_type.hpp"
 #include "renderer/page_contract.hpp"
 #include "support/child_process.hpp"

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "modbus/modbus_server.hpp"
+#include "demo/controllers/modbus_server.hpp"
 #include "plc/modbus/tcp/driver.hpp"
 #include "plc/modbus/tcp/tag.hpp"
 #include "support/child_process.hpp"

@@ -1,5 +1,5 @@
-// A Modbus TCP server on loopback for tests: libmodbus's own server side
-// over a register map the test reads and writes. It can be stopped (the
+// A simulated Modbus TCP controller on loopback for the tests and the demo:
+// libmodbus's own server side over a register map the owner reads and writes. It can be stopped (the
 // controller goes away) and started again on the same port.
 #pragma once
 
@@ -17,7 +17,8 @@ class modbus_test_server {
  public:
   // Coils, discrete inputs, holding and input registers 0..size-1 each;
   // requests beyond them are answered with an exception.
-  explicit modbus_test_server(int size = 1000);
+  // `port` 0 takes any free port.
+  explicit modbus_test_server(int size = 1000, std::uint16_t port = 0);
   ~modbus_test_server();
   modbus_test_server(const modbus_test_server&) = delete;
   modbus_test_server& operator=(const modbus_test_server&) = delete;

@@ -1,4 +1,4 @@
-#include "modbus/modbus_server.hpp"
+#include "demo/controllers/modbus_server.hpp"
 
 #include <modbus.h>
 #include <netinet/in.h>
@@ -11,7 +11,7 @@
 
 namespace kvt::test {
 
-modbus_test_server::modbus_test_server(int size) {
+modbus_test_server::modbus_test_server(int size, std::uint16_t port) : port_(port) {
   map_ = modbus_mapping_new(size, size, size, size);
   if (map_ == nullptr) throw std::runtime_error("modbus_mapping_new failed");
   start();
