@@ -9,15 +9,15 @@ namespace kvt::browser {
 
 namespace {
 
-// Engine features switched off: timer throttling and animation suspension
-// of hidden pages (the simulation must keep stepping when the window is
-// minimised), and the back-forward cache (a page is never kept alive in the
-// background after leaving it).
+// Engine features switched off: timer throttling, animation suspension and
+// process suppression of hidden pages. The simulation must keep stepping at
+// full rate when the window is minimised or hidden.
 constexpr std::string_view disabled_features[] = {
-    "HiddenPageDOMTimerThrottlingEnabled",
+    "HiddenPageDOMTimerThrottling",
     "HiddenPageDOMTimerThrottlingAutoIncreases",
-    "DOMTimersThrottlingEnabled",
-    "HiddenPageCSSAnimationSuspensionEnabled",
+    "DOMTimersThrottling",
+    "HiddenPageCSSAnimationSuspension",
+    "PageVisibilityBasedProcessSuppression",
 };
 
 void disable_features(WebKitSettings* settings) {

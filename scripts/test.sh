@@ -28,9 +28,9 @@ configure_and_build release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_tests release
 
 configure_and_build asan -DCMAKE_BUILD_TYPE=Debug -DKVT_SANITIZE=address,undefined -DKVT_BUILD_BENCH=OFF
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan -LE deps
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan -LE "deps|gui"
 
 configure_and_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVT_SANITIZE=thread -DKVT_BUILD_BENCH=OFF
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_tests tsan -LE deps
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_tests tsan -LE "deps|gui"
 
 say "all test runs passed"

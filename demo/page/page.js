@@ -34,6 +34,11 @@
     }, 50);
   };
   const record = (key, value) => { note(key, value); flush(); };
+  // The sub-frame reports as soon as its own `connect` exists, which may be
+  // before this frame's.
+  window.addEventListener("message", (e) => {
+    if (e.data && e.data.frame) for (const [k, v] of Object.entries(e.data.frame)) record(`frame.${k}`, v);
+  });
 
   const query = Kestrel.startQuery();
   note("start.search", window.location.search);
@@ -51,9 +56,6 @@
   const ros = new Uint32Array(connect.rosBuffer, 0, 64);
   setInterval(() => { ros[32] = ros[32] + 1; }, 20);
 
-  window.addEventListener("message", (e) => {
-    if (e.data && e.data.frame) for (const [k, v] of Object.entries(e.data.frame)) record(`frame.${k}`, v);
-  });
 
   if (config.checks) await runChecks(connect, config, record);
 
@@ -85,8 +87,11 @@ async function runChecks(connect, config, record) {
   record("check.functions", Object.keys(fs).join(","));
 
   // The ROS buffer is shared both ways: a byte for the test, and one from it.
-  new Uint8Array(connect.rosBuffer)[64] = 0x5a;
+  const rosBytes = new Uint8Array(connect.rosBuffer);
+  rosBytes[64] = 0x5a;
   record("check.marker.written", 1);
+  const watchMarker = () => (rosBytes[65] !== 0 ? record("check.marker.seen", rosBytes[65]) : setTimeout(watchMarker, 10));
+  watchMarker();
 
   const bytes = new Uint8Array(24);
   for (let i = 0; i < bytes.length; ++i) bytes[i] = i;

@@ -1,0 +1,225 @@
+// The program as a user runs it: its window under a virtual display, the
+// demo page served as the development server, and what the page reports
+// (through its file functions), sees in the shared memory, and does over the
+// WebSocket and with a Modbus server.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/buffers.hpp"
+#include "app/platform/file_lock.hpp"
+#include "app/platform/shared_memory.hpp"
+#include "browser/window_harness.hpp"
+#include "demo/controllers/modbus_server.hpp"
+#include "renderer/page_contract.hpp"
+#include "support/eventually.hpp"
+#include "support/ws_client.hpp"
+
+namespace kvt::test {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+
+shared_memory open_ros_buffer(pid_t pid, std::uint64_t size) {
+  shared_memory m;
+  EXPECT_TRUE(m.open(buffer_names_for(static_cast<unsigned long>(pid)).ros, size));
+  return m;
+}
+
+TEST(Window, PageGetsTheSharedBuffersInEveryFrame) {
+  window_harness app("\"checks\":true");
+  app.start({"--ros2-buffer=2MiB"});
+  ASSERT_TRUE(app.wait_for("frame.ros")) << app.report_text() << app.program().stderr_text();
+  const auto r = app.report();
+  EXPECT_EQ(r.at("connect.command"), "524288");
+  EXPECT_EQ(r.at("connect.signal"), "524288");
+  EXPECT_EQ(r.at("connect.ros"), "2097152");
+  // A sub-frame has a `connect` of its own over the same memory.
+  EXPECT_EQ(r.at("frame.own"), "true");
+  EXPECT_EQ(r.at("frame.command"), "524288");
+  EXPECT_EQ(r.at("frame.ros"), "2097152");
+  EXPECT_EQ(r.at("frame.marker"), "90");  // the main frame's byte, seen through the sub-frame's buffer
+  // The buffers cannot be replaced; the functions are all there.
+  EXPECT_EQ(r.at("check.readonly"), "1");
+  EXPECT_EQ(r.at("check.functions"), "ReadFile,WriteFile,Exists,LastModified,ListDirectory,DirectoryPicker,FilePicker");
+
+  // The page's bytes are the mapping's bytes, both ways.
+  ASSERT_TRUE(app.wait_for("check.marker.written"));
+  shared_memory ros = open_ros_buffer(app.program().pid(), 2 * 1024 * 1024);
+  auto* bytes = static_cast<std::uint8_t*>(ros.view());
+  EXPECT_EQ(bytes[64], 0x5a);
+  bytes[65] = 0x33;
+  EXPECT_EQ(app.wait_for("check.marker.seen"), "51");
+  // The header the program wrote before the page existed.
+  std::uint32_t word12 = 0;
+  std::memcpy(&word12, bytes + page::ros::page_word_offset, 4);
+  EXPECT_EQ(word12, page::ros::initial_page_word);
+}
+
+TEST(Window, FileFunctionsTouchTheDiskAsThePageAsks) {
+  window_harness app("\"checks\":true");
+  app.start();
+  ASSERT_TRUE(app.wait_for("fs.exists.noargs")) << app.program().stderr_text();
+  const auto r = app.report();
+  const std::string dir = app.files_dir().string();
+
+  // A view over bytes 8..15 writes exactly those bytes, creating the folders.
+  EXPECT_EQ(r.at("fs.write.view"), "true");
+  EXPECT_EQ(r.at("fs.read.view"), "8,9,10,11,12,13,14,15");
+  EXPECT_EQ(fs::file_size(app.files_dir() / "nested" / "deeper" / "view.bin"), 8u);
+  // A string or a plain array is not data: false, and nothing is created.
+  EXPECT_EQ(r.at("fs.write.string"), "false");
+  EXPECT_EQ(r.at("fs.write.array"), "false");
+  EXPECT_FALSE(fs::exists(app.files_dir() / "string"));
+  EXPECT_FALSE(fs::exists(app.files_dir() / "array"));
+  // Empty and missing files.
+  EXPECT_EQ(r.at("fs.write.empty"), "true");
+  EXPECT_EQ(r.at("fs.read.empty"), "0");
+  EXPECT_EQ(r.at("fs.read.missing"), "null");
+  EXPECT_EQ(r.at("fs.exists.dir"), "2");
+  EXPECT_EQ(r.at("fs.exists.file"), "1");
+  EXPECT_EQ(r.at("fs.exists.missing"), "0");
+  EXPECT_EQ(r.at("fs.modified"), "0");  // seconds between the write and now, rounded
+  EXPECT_EQ(r.at("fs.modified.missing"), "null");
+  // Listings: a file is not a directory; keys begin with the path as given.
+  EXPECT_EQ(r.at("fs.list.file"), "null");
+  EXPECT_EQ(r.at("fs.list.tree"), dir + "/tree/sub=2;" + dir + "/tree/sub/leaf.txt=1");
+  EXPECT_EQ(r.at("fs.list.flat"), dir + "/nested/deeper=2");
+  // Missing arguments read as empty.
+  EXPECT_EQ(r.at("fs.write.fewargs"), "false");
+  EXPECT_EQ(r.at("fs.exists.noargs"), "0");
+}
+
+TEST(Window, StartUrlCarriesPortAndVersionAndNavigationStaysOnTheList) {
+  window_harness app("\"checks\":true,\"signIn\":true");
+  app.start();
+  ASSERT_TRUE(app.wait_for("nav.stayed")) << app.program().stderr_text();
+  const auto r = app.report();
+  EXPECT_EQ(r.at("start.search"), "?port=" + std::to_string(app.port()) + "&version=2.5.0");
+  EXPECT_EQ(r.at("userAgent"), "Connect");
+  // A frame sent to a host outside the allow-list never leaves about:blank.
+  EXPECT_EQ(r.at("nav.blocked"), "about:blank");
+  // The sign-in page opens in the system browser; the window stays put.
+  EXPECT_EQ(r.at("nav.stayed"), "/");
+  std::vector<std::string> urls;
+  EXPECT_TRUE(eventually([&] { return !(urls = app.opened_urls()).empty(); }, seconds(10)));
+  EXPECT_EQ(urls, std::vector<std::string>{"http://localhost:5173/account/signin/google?connect=" +
+                                           std::to_string(app.port())});
+}
+
+TEST(Window, PageDrivesAModbusServerThroughTheSignalBuffer) {
+  modbus_test_server plc(100);
+  plc.set_holding_register(0, 4321);
+  plc.set_holding_register(1, 77);
+  plc.set_coil(0, true);
+  window_harness app("\"modbus\":{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(plc.port()) + ",\"id\":3}");
+  app.start();
+  ASSERT_EQ(app.wait_for("modbus.connected"), "true") << app.program().stderr_text();
+  EXPECT_EQ(app.wait_for("modbus.bound"), "true");
+  EXPECT_EQ(app.wait_for("modbus.out.0"), "4321");
+  EXPECT_EQ(app.wait_for("modbus.out.1"), "77");
+  EXPECT_EQ(app.wait_for("modbus.out.2"), "1");
+  // The page's step counter arrives in holding register 10, step after step.
+  EXPECT_TRUE(eventually([&] { return plc.holding_register(10) > 5; }, seconds(20)));
+  plc.set_holding_register(1, 78);
+  EXPECT_TRUE(eventually([&] { return app.report()["modbus.out.1"] == "78"; }, seconds(10)));
+}
+
+TEST(Window, ModelFileReachesThePageOnceItRegisters) {
+  window_harness app;
+  const fs::path model = app.root() / "model.bin";
+  std::ofstream(model) << "model bytes";
+  app.start({"--model=" + model.string()});
+  EXPECT_EQ(app.wait_for("model.text"), "model bytes") << app.program().stderr_text();
+  EXPECT_EQ(app.report().at("model.code"), "3");
+}
+
+TEST(Window, RunnerModeNeverSendsTheModel) {
+  window_harness app;
+  const fs::path model = app.root() / "model.bin";
+  std::ofstream(model) << "model bytes";
+  app.start({"--runner", "--model=" + model.string()});
+  ASSERT_EQ(app.wait_for("ws.registered"), "1") << app.program().stderr_text();
+  EXPECT_EQ(app.report().at("userAgent"), "Connect Runner");
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // a model would have followed the registration at once
+  EXPECT_EQ(app.report().count("model.text"), 0u);
+}
+
+TEST(Window, PageKeepsRunningWhileTheWindowIsHidden) {
+  window_harness app;
+  app.start();
+  ASSERT_TRUE(app.wait_for("ws.registered")) << app.program().stderr_text();
+  shared_memory ros = open_ros_buffer(app.program().pid(), page::ros::default_buffer_bytes);
+  auto ticks = [&] { return static_cast<volatile std::uint32_t*>(ros.view())[32]; };
+  ASSERT_TRUE(eventually([&] { return ticks() > 0; }, seconds(10)));
+
+  // Unmapped, the window is invisible, as when minimised to the taskbar.
+  const std::string hide = "xdotool search --sync --name '^Kestrel Connect$' windowunmap --sync >/dev/null 2>&1";
+  ASSERT_EQ(std::system(hide.c_str()), 0);
+  const std::uint32_t hidden_at = ticks();
+  // Its 20 ms timer goes on at its own pace, not a throttled one.
+  EXPECT_TRUE(eventually([&] { return ticks() >= hidden_at + 50; }, seconds(5)));
+}
+
+TEST(Window, SecondInstanceGetsItsOwnCacheAndPortAndStaleFoldersGo) {
+  window_harness app;
+  // Left behind by earlier runs: an old per-process folder without a lock,
+  // an old one whose lock is held, a young one, and a stray file.
+  const fs::path cache = app.temp_dir() / "Kestrel" / "Connect" / "Cache";
+  fs::create_directories(cache / "11111");
+  fs::create_directories(cache / "22222");
+  fs::create_directories(cache / "33333");
+  std::ofstream(cache / "stray") << "x";
+  const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+  fs::last_write_time(cache / "11111", old);
+  fs::last_write_time(cache / "22222", old);
+  platform::file_lock held;
+  ASSERT_TRUE(held.try_lock(cache / "22222" / "lockfile", true));
+  fs::last_write_time(cache / "22222", old);
+
+  app.start();
+  ASSERT_TRUE(app.wait_for("ws.registered")) << app.program().stderr_text();
+  EXPECT_TRUE(fs::is_directory(cache / "Main"));
+  EXPECT_FALSE(fs::exists(cache / "11111"));
+  EXPECT_TRUE(fs::exists(cache / "22222"));
+  EXPECT_TRUE(fs::exists(cache / "33333"));
+  EXPECT_TRUE(fs::exists(cache / "stray"));
+
+  // A second copy, same temporary directory, its own port and folder.
+  const auto second_port = free_port();
+  child_process second({built_program("app/kestrel-connect"), "--dev", "--port=" + std::to_string(second_port)},
+                       app.environment());
+  EXPECT_TRUE(eventually([&] { return fs::is_directory(cache / std::to_string(second.pid())); }, seconds(10)))
+      << second.stderr_text();
+  EXPECT_TRUE(eventually(
+      [&] {
+        try {
+          return http_get(second_port, "/nothing").status == 404;
+        } catch (const std::exception&) {
+          return false;
+        }
+      },
+      seconds(10)));
+  EXPECT_EQ(second.terminate(), 0) << second.stderr_text();
+  EXPECT_TRUE(fs::is_directory(cache / "Main"));
+}
+
+TEST(Window, ClosingShutsDownInOrderAndExitsZero) {
+  window_harness app;
+  app.start();
+  ASSERT_TRUE(app.wait_for("ws.registered")) << app.program().stderr_text();
+  const pid_t pid = app.program().pid();
+  EXPECT_EQ(app.program().terminate(seconds(20)), 0) << app.program().stderr_text();
+  // Nothing of the process is left: its buffers are gone, its port is free.
+  shared_memory probe;
+  EXPECT_FALSE(probe.open(buffer_names_for(static_cast<unsigned long>(pid)).signal, page::signal::buffer_bytes));
+}
+
+}  // namespace
+}  // namespace kvt::test
