@@ -9,6 +9,7 @@
 
 #include "app/platform/thread_priority.hpp"
 #include "browser/client_handler.hpp"
+#include "browser/desktop.hpp"
 #include "browser/gobject_ptr.hpp"
 #include "browser/message_dialog.hpp"
 #include "browser/navigation_policy.hpp"
@@ -29,17 +30,6 @@ struct host_state {
   GtkWindow* window = nullptr;
   guint inhibit_cookie = 0;
 };
-
-// The size of the monitor the window opens on: the first monitor.
-window_size desktop_size() {
-  GdkDisplay* display = gdk_display_get_default();
-  GListModel* monitors = display != nullptr ? gdk_display_get_monitors(display) : nullptr;
-  if (monitors == nullptr || g_list_model_get_n_items(monitors) == 0) return {1920, 1080};
-  auto monitor = adopt(static_cast<GdkMonitor*>(g_list_model_get_item(monitors, 0)));
-  GdkRectangle geometry{};
-  gdk_monitor_get_geometry(monitor.get(), &geometry);
-  return {geometry.width, geometry.height};
-}
 
 WebKitWebContext* make_web_context(const browser_settings& s) {
   WebKitWebContext* context = webkit_web_context_new();

@@ -6,6 +6,7 @@
 
 #include "app/platform/message_box.hpp"
 #include "app/platform/shell_open.hpp"
+#include "browser/desktop.hpp"
 #include "browser/file_dialogs.hpp"
 #include "browser/gobject_ptr.hpp"
 #include "browser/window_geometry.hpp"
@@ -117,11 +118,29 @@ void client_handler::send_shared_memory() {
       nullptr, nullptr);
 }
 
+namespace {
+
+// The inspector's own window: 800 wide, 1080 or 1440 high with the desktop.
+gboolean size_inspector_window(gpointer data) {
+  auto* inspector = static_cast<WebKitWebInspector*>(data);
+  WebKitWebViewBase* inspector_view = webkit_web_inspector_get_web_view(inspector);
+  GtkRoot* root = inspector_view != nullptr ? gtk_widget_get_root(GTK_WIDGET(inspector_view)) : nullptr;
+  if (root != nullptr && GTK_IS_WINDOW(root)) {
+    const window_size size = inspector_window_size(desktop_size());
+    gtk_window_set_default_size(GTK_WINDOW(root), size.width, size.height);
+  }
+  g_object_unref(inspector);
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
 void client_handler::open_inspector() {
   inspector_opened_ = true;
   WebKitWebInspector* inspector = webkit_web_view_get_inspector(view_);
   webkit_web_inspector_show(inspector);
   webkit_web_inspector_detach(inspector);
+  g_idle_add(size_inspector_window, g_object_ref(inspector));
 }
 
 gboolean client_handler::on_script_dialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data) {

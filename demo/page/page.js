@@ -57,6 +57,14 @@
   setInterval(() => { ros[32] = ros[32] + 1; }, 20);
 
 
+  if (config.unsaved) {
+    // A model with unsaved changes: leaving asks first.
+    window.addEventListener("beforeunload", (e) => {
+      e.preventDefault();
+      e.returnValue = "unsaved";
+    });
+    record("unsaved.armed", 1);
+  }
   if (config.checks) await runChecks(connect, config, record);
 
   const server = new Kestrel.CommandServer(query.port, (bytes) => {

@@ -221,5 +221,31 @@ TEST(Window, ClosingShutsDownInOrderAndExitsZero) {
   EXPECT_FALSE(probe.open(buffer_names_for(static_cast<unsigned long>(pid)).signal, page::signal::buffer_bytes));
 }
 
+// Runs an xdotool command line; true when it succeeded.
+bool xdotool(const std::string& arguments) {
+  return std::system(("timeout 20 xdotool " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+TEST(Window, UnsavedChangesAskBeforeTheWindowCloses) {
+  window_harness app("\"unsaved\":true");
+  app.start();
+  ASSERT_TRUE(app.wait_for("unsaved.armed")) << app.program().stderr_text();
+  // A click in the page: browsers ask before leaving only pages the user touched.
+  ASSERT_TRUE(xdotool("mousemove --sync 400 400 click 1"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(app.program().pid(), SIGTERM);  // as the window's close button
+  EXPECT_TRUE(xdotool("search --sync --name '^Unsaved Changes$'"));
+  EXPECT_FALSE(app.program().wait(std::chrono::milliseconds(500)).has_value());  // still there, asking
+}
+
+TEST(Window, RunnerModeClosesWithoutAsking) {
+  window_harness app("\"unsaved\":true");
+  app.start({"--runner"});
+  ASSERT_TRUE(app.wait_for("unsaved.armed")) << app.program().stderr_text();
+  ASSERT_TRUE(xdotool("mousemove --sync 400 400 click 1"));
+  EXPECT_EQ(app.program().terminate(seconds(20)), 0) << app.program().stderr_text();
+  EXPECT_FALSE(xdotool("search --name '^Unsaved Changes$'"));
+}
+
 }  // namespace
 }  // namespace kvt::test
