@@ -174,7 +174,7 @@ void driver::write_phase() {
       const std::optional<item_address> address = item_address_of(in.tags[i]);
       if (!address) continue;
       in.dirty[i] = false;
-      list.append(*address, to_controller(tag_type(in.tags[i]), in.values[i]), static_cast<std::uint32_t>(i));
+      list.append(write_item_of(*address), to_controller(tag_type(in.tags[i]), in.values[i]), static_cast<std::uint32_t>(i));
     }
   }
   if (list.empty()) return;

@@ -106,6 +106,17 @@ constexpr std::optional<item_address> item_address_of(std::uint64_t tag) noexcep
   return a;
 }
 
+// The item that writes a signal. REAL values go out as double words: the
+// same four bytes, but with a data length that every S7 server reads alike.
+// A REAL item states its data length in bytes where other items state bits,
+// and servers built on Snap7 step over every data item as if in bits, so
+// each item after a REAL in the same request would land shifted, its value
+// written from the wrong bytes.
+constexpr item_address write_item_of(item_address a) noexcept {
+  if (a.word_len == word_len::real) a.word_len = word_len::dword;
+  return a;
+}
+
 // Bytes of data one item of a word length carries.
 constexpr int payload_bytes(int len) noexcept {
   switch (len) {
