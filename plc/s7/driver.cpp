@@ -230,6 +230,7 @@ std::size_t driver::send(item_list& list, bool write) {
     const std::size_t k = next_run(std::span<const TS7DataItem>(rest), pdu, kind);
     if (k == 0) return first;  // an item that no request can carry
     const int count = static_cast<int>(k);
+    requests_.fetch_add(1, std::memory_order_relaxed);
     const int rc = write ? Cli_WriteMultiVars(c, rest.data(), count) : Cli_ReadMultiVars(c, rest.data(), count);
     if (rc != 0) {
       if (transport_failure(rc)) drop_link();

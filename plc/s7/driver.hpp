@@ -35,6 +35,8 @@ class driver final : public plc::driver<void> {
 
   // The PDU length negotiated with the controller; 0 while not connected.
   std::int32_t pdu_length() const noexcept { return pdu_length_.load(); }
+  // Read and write requests sent since construction, answered or not.
+  std::uint64_t requests_sent() const noexcept { return requests_.load(); }
 
  private:
   // The scan thread's steps; each uses the client only from that thread.
@@ -66,6 +68,7 @@ class driver final : public plc::driver<void> {
 
   std::atomic<std::int32_t> pdu_length_{0};
   std::atomic<bool> link_up_{false};
+  std::atomic<std::uint64_t> requests_{0};
 };
 
 }  // namespace kvt::plc::s7
