@@ -1,0 +1,410 @@
+// The S7 driver against Snap7's server half on loopback. The page's side is
+// played for real: "ServerConnect", "BindingTables" and "ServerStatus" over
+// the command server's WebSocket, values through the signal buffer against
+// the exchange thread. A wire tap between driver and server shows how the
+// items were split into requests.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plc/driver_registry.hpp"
+#include "plc/s7/driver.hpp"
+#include "plc/s7/tag.hpp"
+#include "plc/signal_exchange.hpp"
+#include "renderer/page_contract.hpp"
+#include "s7/s7_server.hpp"
+#include "s7/s7_wire_tap.hpp"
+#include "support/exchange_fixture.hpp"
+#include "support/page_player.hpp"
+#include "support/server_fixture.hpp"
+#include "support/ws_client.hpp"
+
+namespace kvt::test {
+namespace {
+
+namespace s7 = kvt::plc::s7;
+namespace vt = kvt::plc::value_type;
+using s7::encode_tag;
+using area = s7_test_server::area;
+
+constexpr const char* host = "127.0.0.1";
+
+std::string tag_list(const std::vector<std::uint64_t>& tags) {
+  std::string out = "[";
+  for (const std::uint64_t t : tags) out += (out.size() > 1 ? "," : "") + std::to_string(t);
+  return out + "]";
+}
+
+std::size_t writes_served(const s7_test_server& server) {
+  std::size_t n = 0;
+  for (const s7_item_event& e : server.events()) n += e.write ? 1 : 0;
+  return n;
+}
+
+std::int32_t bits_of(float f) { return plc::float_to_slot(f); }
+
+std::vector<std::uint8_t> big_endian(std::uint32_t v) {
+  return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+          static_cast<std::uint8_t>(v)};
+}
+
+// The command server, the page's WebSocket and the signal exchange thread on
+// the process-wide registry: the whole path from the page to a driver.
+class S7Driver : public ::testing::Test {
+ protected:
+  S7Driver() : page_ws(commands.port()), words(page::signal::buffer_words, 0), page(words.data(), words.size()) {
+    page_ws.register_as_page();
+    exchange = std::thread(
+        [this] { plc::run_signal_exchange(words.data(), words.size() * sizeof(std::uint32_t), plc::registry(), shutdown); });
+  }
+  ~S7Driver() override {
+    shutdown.store(true);
+    exchange.join();
+  }
+
+  std::string ask(std::string_view type, const std::string& data) {
+    page_ws.send_text("{\"id\":" + std::to_string(++last_id) + ",\"type\":\"" + std::string(type) +
+                      "\",\"data\":" + data + '}');
+    return page_ws.next_text().value_or("(no reply)");
+  }
+  // Whether the command was answered with true.
+  bool granted(std::string_view type, const std::string& data) {
+    const std::string reply = ask(type, data);
+    return reply == "{\"id\":" + std::to_string(last_id) + ",\"data\":true}";
+  }
+
+  bool connect_s7(std::uint16_t port, double scan_rate = 0.002) {
+    return granted("ServerConnect", R"({"protocol":1,"type":"s7","host":")" + std::string(host) +
+                                    R"(","port":)" + std::to_string(port) +
+                                    R"(,"unitId":0,"flags":0,"rack":0,"slot":1,"scanRate":)" +
+                                    std::to_string(scan_rate) + "}");
+  }
+  bool bind(const std::vector<std::uint64_t>& inputs, const std::vector<std::uint64_t>& outputs) {
+    return granted("BindingTables", R"({"host":")" + std::string(host) + R"(","id":1,"inputs":{"version":1,"tags":)" +
+                                    tag_list(inputs) + R"(},"outputs":{"version":1,"tags":)" + tag_list(outputs) +
+                                    "}}");
+  }
+  bool status() { return granted("ServerStatus", R"({"host":")" + std::string(host) + "\"}"); }
+
+  // The driver the command server made (taken under the registry's lock).
+  s7::driver& driver() {
+    auto lock = plc::registry().lock();
+    for (const auto& d : plc::registry().drivers())
+      if (d->host() == host) return dynamic_cast<s7::driver&>(*d);
+    throw std::runtime_error("no S7 driver registered");
+  }
+
+  // The page's view of driver 1's outputs after the next answered exchange.
+  const std::vector<std::int32_t>& outputs_seen() {
+    if (auto records = page.request_outputs())
+      for (const auto& r : *records)
+        for (const auto& [index, value] : r.pairs) {
+          if (index >= view.size()) view.resize(index + 1);
+          view[index] = value;
+        }
+    return view;
+  }
+  bool eventually_seen(const std::vector<std::int32_t>& expected) {
+    return eventually([&] { return outputs_seen() == expected; });
+  }
+  bool deliver(const pair_list& pairs) { return page.deliver_inputs({{.id = 1, .version = 1, .pairs = pairs}}); }
+
+  server_fixture commands;
+  ws_client page_ws;
+  std::vector<std::uint32_t> words;
+  page_player page;
+  std::atomic<bool> shutdown{false};
+  std::thread exchange;
+  std::vector<std::int32_t> view;
+  int last_id = 0;
+};
+
+TEST_F(S7Driver, EveryAreaAndTypeRoundTripsThroughTheSignalBuffer) {
+  s7_test_server server;
+  server.set_bytes(area::inputs, 0, std::vector<std::uint8_t>{0x04});
+  server.set_bytes(area::outputs, 3, std::vector<std::uint8_t>{0xAB});
+  server.set_bytes(area::markers, 4, std::vector<std::uint8_t>{0xFE});
+  server.set_bytes(area::db5, 20, std::vector<std::uint8_t>{0x12, 0x34, 0xFF, 0xFE});
+  server.set_bytes(area::db5, 24, big_endian(0xDEADBEEF));
+  server.set_bytes(area::db5, 28, big_endian(0xFFFFFFFD));
+  server.set_bytes(area::db5, 32, big_endian(static_cast<std::uint32_t>(bits_of(3.5f))));
+  server.set_bytes(area::db5, 50, big_endian(0x11223344));
+  server.set_bytes(area::db1, 40, std::vector<std::uint8_t>{0x0B, 0xB8});
+  server.set_bytes(area::db9, 40, std::vector<std::uint8_t>{0x11, 0x11});
+
+  const std::vector<std::uint64_t> outputs{
+      encode_tag(s7::area::inputs, 0, vt::boolean, 2),       encode_tag(s7::area::outputs, 3, vt::u8),
+      encode_tag(s7::area::markers, 4, vt::s8),              encode_tag(s7::area::data_block, 20, vt::u16, 0, 5),
+      encode_tag(s7::area::data_block, 22, vt::s16, 0, 5),   encode_tag(s7::area::data_block, 24, vt::u32, 0, 5),
+      encode_tag(s7::area::data_block, 28, vt::s32, 0, 5),   encode_tag(s7::area::data_block, 32, vt::real, 0, 5),
+      encode_tag(s7::area::v_memory, 40, vt::u16, 0, 9),     // data block 1, not 9
+      encode_tag(s7::area::data_block, 50, vt::lreal, 0, 5),  // not carried: stays 0
+      encode_tag(s7::area::inputs, 0, vt::boolean, 3)};
+  const std::vector<std::uint64_t> inputs{
+      encode_tag(s7::area::outputs, 100, vt::boolean, 5),   encode_tag(s7::area::markers, 101, vt::u8),
+      encode_tag(s7::area::data_block, 200, vt::s16, 0, 5), encode_tag(s7::area::data_block, 210, vt::u32, 0, 5),
+      encode_tag(s7::area::data_block, 220, vt::real, 0, 5), encode_tag(s7::area::v_memory, 230, vt::s8),
+      encode_tag(s7::area::data_block, 240, vt::s32, 0, 9), encode_tag(s7::area::inputs, 250, vt::u16),
+      encode_tag(s7::area::data_block, 260, vt::lreal, 0, 5)};
+  ASSERT_TRUE(connect_s7(server.port()));
+  ASSERT_TRUE(bind(inputs, outputs));
+  EXPECT_TRUE(eventually_seen({1, 0xAB, 0xFE, 0x1234, 0xFFFE, static_cast<std::int32_t>(0xDEADBEEF), -3,
+                               bits_of(3.5f), 3000, 0, 0}))
+      << ::testing::PrintToString(view);
+
+  // A BOOL of 2 is still true: the controller looks at bit 0 only.
+  ASSERT_TRUE(deliver({{0, 2}, {1, 0x1C5}, {2, 0x1234}, {3, static_cast<std::int32_t>(0xCAFEBABE)},
+                       {4, bits_of(-1.5f)}, {5, -2}, {6, 7}, {7, 0xBEEF}, {8, 99}}));
+  EXPECT_TRUE(eventually([&] { return server.bytes(area::outputs, 100, 1) == std::vector<std::uint8_t>{0x20}; }));
+  EXPECT_TRUE(eventually([&] { return server.bytes(area::markers, 101, 1) == std::vector<std::uint8_t>{0xC5}; }));
+  EXPECT_TRUE(eventually([&] { return server.bytes(area::db5, 200, 2) == std::vector<std::uint8_t>{0x12, 0x34}; }));
+  EXPECT_TRUE(eventually([&] { return server.bytes(area::db5, 210, 4) == big_endian(0xCAFEBABE); }));
+  EXPECT_TRUE(eventually([&] {
+    return server.bytes(area::db5, 220, 4) == big_endian(static_cast<std::uint32_t>(bits_of(-1.5f)));
+  }));
+  EXPECT_TRUE(eventually([&] { return server.bytes(area::db1, 230, 1) == std::vector<std::uint8_t>{0xFE}; }));
+  EXPECT_TRUE(eventually([&] { return server.bytes(area::db9, 240, 4) == big_endian(7); }));
+  EXPECT_TRUE(eventually([&] { return server.bytes(area::inputs, 250, 2) == std::vector<std::uint8_t>{0xBE, 0xEF}; }));
+  EXPECT_EQ(server.bytes(area::db5, 260, 4), big_endian(0)) << "LREAL is not written";
+  EXPECT_TRUE(status());
+}
+
+TEST_F(S7Driver, ThirtyRealsGoInAsFewRequestsAsAPduOf240Allows) {
+  s7_test_server server(240);
+  s7_wire_tap tap(server.port());
+  std::vector<std::uint64_t> inputs;
+  std::vector<std::uint64_t> outputs;
+  for (std::uint32_t i = 0; i < 30; ++i) {
+    outputs.push_back(encode_tag(s7::area::data_block, i * 4, vt::real, 0, 5));
+    inputs.push_back(encode_tag(s7::area::data_block, i * 4, vt::real, 0, 9));
+    server.set_bytes(area::db5, i * 4, big_endian(static_cast<std::uint32_t>(bits_of(static_cast<float>(i) + 0.25f))));
+  }
+  ASSERT_TRUE(connect_s7(tap.port()));
+  EXPECT_EQ(driver().pdu_length(), 240);
+  ASSERT_TRUE(bind(inputs, outputs));
+  std::vector<std::int32_t> expected;
+  for (int i = 0; i < 30; ++i) expected.push_back(bits_of(static_cast<float>(i) + 0.25f));
+  ASSERT_TRUE(eventually_seen(expected));
+
+  // The freshly bound inputs were written once (zeros); now all 30 change.
+  ASSERT_TRUE(eventually([&] { return writes_served(server) == 30; }));
+  pair_list changes;
+  for (std::uint32_t i = 0; i < 30; ++i) changes.emplace_back(i, bits_of(100.0f + static_cast<float>(i)));
+  ASSERT_TRUE(deliver(changes));
+  EXPECT_TRUE(eventually([&] {
+    return server.bytes(area::db9, 29 * 4, 4) == big_endian(static_cast<std::uint32_t>(bits_of(129.0f)));
+  }));
+  for (std::uint32_t i = 0; i < 30; ++i)
+    EXPECT_EQ(server.bytes(area::db9, i * 4, 4), big_endian(static_cast<std::uint32_t>(bits_of(100.0f + static_cast<float>(i)))));
+
+  std::vector<std::size_t> reads;
+  std::vector<std::size_t> writes;
+  std::vector<int> read_addresses;
+  std::vector<int> write_addresses;
+  for (const wire_request& r : tap.requests()) {
+    (r.write ? writes : reads).push_back(r.items.size());
+    for (const wire_item& item : r.items) {
+      EXPECT_EQ(item.transport, r.write ? 0x06 : 0x08) << "REAL written as a double word";
+      EXPECT_EQ(item.area, 0x84);
+      EXPECT_EQ(item.db, r.write ? 9 : 5);
+      (r.write ? write_addresses : read_addresses).push_back(item.address);
+    }
+  }
+  ASSERT_GE(reads.size(), 6u);
+  for (std::size_t i = 0; i + 3 <= reads.size(); i += 3)
+    EXPECT_EQ((std::vector<std::size_t>(reads.begin() + static_cast<std::ptrdiff_t>(i), reads.begin() + static_cast<std::ptrdiff_t>(i + 3))),
+              (std::vector<std::size_t>{14, 14, 2}))
+        << "read cycle at request " << i;
+  EXPECT_EQ(writes, (std::vector<std::size_t>{11, 11, 8, 11, 11, 8}));
+  // Every item once per cycle, in order (bit addresses of bytes 0, 4, ...).
+  for (std::size_t j = 0; j < read_addresses.size(); ++j)
+    ASSERT_EQ(read_addresses[j], static_cast<int>(j % 30) * 32) << j;
+  ASSERT_EQ(write_addresses.size(), 60u);
+  for (std::size_t j = 0; j < write_addresses.size(); ++j) EXPECT_EQ(write_addresses[j], static_cast<int>(j % 30) * 32);
+
+  // The server saw each written item exactly once per write, in order.
+  std::vector<int> written_starts;
+  for (const s7_item_event& e : server.events())
+    if (e.write) written_starts.push_back(e.start);
+  ASSERT_EQ(written_starts.size(), 60u);
+  for (std::size_t j = 0; j < written_starts.size(); ++j) EXPECT_EQ(written_starts[j], static_cast<int>(j % 30) * 4);
+}
+
+TEST_F(S7Driver, OneByteInputsLeaveRoomForTheirFillBytes) {
+  // Twenty BOOL writes at a PDU of 240: 13 items would need 245 bytes once
+  // each odd item is padded, so the requests hold 12 and 8.
+  s7_test_server server(240);
+  s7_wire_tap tap(server.port());
+  std::vector<std::uint64_t> inputs;
+  for (std::uint32_t i = 0; i < 20; ++i) inputs.push_back(encode_tag(s7::area::markers, i, vt::boolean, 0));
+  ASSERT_TRUE(connect_s7(tap.port()));
+  ASSERT_TRUE(bind(inputs, {}));
+  ASSERT_TRUE(eventually([&] { return writes_served(server) == 20; })) << "the fresh bindings' zeros";
+  pair_list on;
+  for (std::uint32_t i = 0; i < 20; ++i) on.emplace_back(i, 1);
+  ASSERT_TRUE(deliver(on));
+  EXPECT_TRUE(eventually([&] { return server.bytes(area::markers, 0, 20) == std::vector<std::uint8_t>(20, 1); }));
+  std::vector<std::size_t> writes;
+  for (const wire_request& r : tap.requests())
+    if (r.write) writes.push_back(r.items.size());
+  EXPECT_EQ(writes, (std::vector<std::size_t>{12, 8, 12, 8}));
+}
+
+TEST_F(S7Driver, ABoolAtDataBlock5Byte10Bit3IsABitItemStartingAt83) {
+  s7_test_server server;
+  s7_wire_tap tap(server.port());
+  server.set_bytes(area::db5, 10, std::vector<std::uint8_t>{0x08});
+  ASSERT_TRUE(connect_s7(tap.port()));
+  ASSERT_TRUE(bind({}, {encode_tag(s7::area::data_block, 10, vt::boolean, 3, 5)}));
+  ASSERT_TRUE(eventually_seen({1}));
+  const auto requests = tap.requests();
+  ASSERT_FALSE(requests.empty());
+  ASSERT_EQ(requests.front().items.size(), 1u);
+  const wire_item item = requests.front().items.front();
+  EXPECT_EQ(item.area, 0x84);
+  EXPECT_EQ(item.db, 5);
+  EXPECT_EQ(item.transport, 0x01);
+  EXPECT_EQ(item.amount, 1);
+  EXPECT_EQ(item.address, 83);
+  const s7_item_event e = server.events().front();
+  EXPECT_EQ(e.area, 0x84);
+  EXPECT_EQ(e.db, 5);
+  EXPECT_EQ(e.start, 10);
+  EXPECT_EQ(e.size, 1);
+}
+
+TEST_F(S7Driver, AStoppedServerShowsAsDisconnectedAndTheExchangeResumesWithTheSameBindings) {
+  s7_test_server server;
+  server.set_bytes(area::db5, 0, std::vector<std::uint8_t>{0x01, 0x02});
+  ASSERT_TRUE(connect_s7(server.port()));
+  ASSERT_TRUE(bind({encode_tag(s7::area::data_block, 100, vt::u16, 0, 5)},
+                   {encode_tag(s7::area::data_block, 0, vt::u16, 0, 5)}));
+  ASSERT_TRUE(eventually_seen({0x0102}));
+  EXPECT_TRUE(status());
+
+  server.stop();
+  EXPECT_TRUE(eventually([&] { return !status(); }));
+  // A value the page sends while the controller is away is written once it is back.
+  ASSERT_TRUE(deliver({{0, 0x4243}}));
+  server.set_bytes(area::db5, 0, std::vector<std::uint8_t>{0x03, 0x04});
+  EXPECT_FALSE(status());
+
+  server.start();
+  EXPECT_TRUE(eventually([&] { return status(); }));
+  EXPECT_TRUE(eventually_seen({0x0304}));
+  EXPECT_TRUE(eventually([&] { return server.bytes(area::db5, 100, 2) == std::vector<std::uint8_t>{0x42, 0x43}; }));
+}
+
+TEST_F(S7Driver, AnItemTheControllerRefusesKeepsItsValueAndTheRestIsRead) {
+  s7_test_server server;
+  server.set_bytes(area::db5, 0, std::vector<std::uint8_t>{0x11});
+  ASSERT_TRUE(connect_s7(server.port()));
+  ASSERT_TRUE(bind({}, {encode_tag(s7::area::data_block, 0, vt::u8, 0, 5), encode_tag(s7::area::data_block, 0, vt::u8, 0, 7),
+                        encode_tag(s7::area::data_block, 0, vt::u8, 0, 5)}));
+  EXPECT_TRUE(eventually_seen({0x11, 0, 0x11}));
+  ASSERT_TRUE(plc::registry().size() == 1 && wait_reads(driver()));
+  EXPECT_TRUE(status()) << "a data block the controller lacks is not a broken link";
+}
+
+// The driver on its own, without the command server.
+struct S7DriverAlone : ::testing::Test {
+  plc::connection_params params(std::uint16_t port) const {
+    plc::connection_params p;
+    p.protocol = plc::protocol::s7;
+    p.host = host;
+    p.port = port;
+    p.rack = 0;
+    p.slot = 2;
+    p.scan_rate = 0.01;
+    return p;
+  }
+};
+
+TEST_F(S7DriverAlone, DisconnectKeepsTheConnectionParameters) {
+  s7_test_server server;
+  s7::driver d;
+  const plc::connection_params p = params(server.port());
+  d.configure(p);
+  ASSERT_TRUE(d.connect());
+  EXPECT_TRUE(d.connected());
+  EXPECT_GT(d.pdu_length(), 0);
+  plc::connection_params expected = p;
+  expected.type = "s7";
+  EXPECT_EQ(d.parameters(), expected);
+
+  d.disconnect();
+  EXPECT_FALSE(d.connected());
+  EXPECT_FALSE(d.scanning());
+  EXPECT_EQ(d.pdu_length(), 0);
+  EXPECT_EQ(d.host(), host) << "the registry still finds the driver by its host";
+  EXPECT_EQ(d.parameters(), expected);
+  d.disconnect();  // safe when not connected
+
+  ASSERT_TRUE(d.connect()) << "reconnects at the first attempt";
+  EXPECT_TRUE(d.connected());
+  ASSERT_TRUE(d.connect()) << "connect on a connected driver starts over";
+  EXPECT_TRUE(d.scanning());
+}
+
+TEST_F(S7DriverAlone, HostsRacksAndSlotsThatAddressNoControllerAreRefused) {
+  s7_test_server server;
+  s7::driver d;
+  plc::connection_params p = params(server.port());
+  p.host = "a-controller-name-much-longer-than-sixteen.invalid";
+  d.configure(p);
+  EXPECT_FALSE(d.connect());
+  p = params(server.port());
+  p.rack = 8;
+  d.configure(p);
+  EXPECT_FALSE(d.connect());
+  p = params(server.port());
+  p.slot = 32;
+  d.configure(p);
+  EXPECT_FALSE(d.connect());
+  p = params(free_port());
+  d.configure(p);
+  EXPECT_FALSE(d.connect()) << "nothing listens";
+  EXPECT_FALSE(d.connected());
+  EXPECT_FALSE(d.scanning());
+  p = params(server.port());
+  p.host = "localhost";  // names are resolved to an address
+  d.configure(p);
+  EXPECT_TRUE(d.connect());
+}
+
+TEST_F(S7DriverAlone, MoreThan4096SignalsAreReadAndWritten) {
+  s7_test_server server;
+  constexpr std::uint32_t n = 4200;
+  std::vector<std::uint64_t> outputs;
+  std::vector<std::uint64_t> inputs;
+  std::vector<std::uint8_t> pattern(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    outputs.push_back(encode_tag(s7::area::data_block, i, vt::u8, 0, 9));
+    inputs.push_back(encode_tag(s7::area::data_block, i, vt::u8, 0, 5));
+    pattern[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  }
+  server.set_bytes(area::db9, 0, pattern);
+  s7::driver d;
+  d.configure(params(server.port()));
+  plc::bind(d.inputs(), inputs, 1);
+  {
+    std::lock_guard lock(d.inputs().mutex);
+    for (std::uint32_t i = 0; i < n; ++i) d.inputs().values[i] = static_cast<std::int32_t>(i * 3 + 5);
+  }
+  plc::bind(d.outputs(), outputs, 1);
+  ASSERT_TRUE(d.connect());
+  ASSERT_TRUE(eventually([&] { return d.outputs().read_count.load() >= 1; }, std::chrono::seconds(60)));
+  {
+    std::lock_guard lock(d.outputs().mutex);
+    for (std::uint32_t i = 0; i < n; ++i) ASSERT_EQ(d.outputs().values[i], pattern[i]) << i;
+  }
+  const auto written = server.bytes(area::db5, 0, n);
+  for (std::uint32_t i = 0; i < n; ++i) ASSERT_EQ(written[i], static_cast<std::uint8_t>(i * 3 + 5)) << i;
+}
+
+}  // namespace
+}  // namespace kvt::test
