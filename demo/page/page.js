@@ -66,6 +66,7 @@
     record("unsaved.armed", 1);
   }
   if (config.checks) await runChecks(connect, config, record);
+  if (config.pickers) await runPickers(connect, config, record);
 
   const server = new Kestrel.CommandServer(query.port, (bytes) => {
     if (bytes.length === 1 && bytes[0] === Kestrel.COMMAND.ready) {
@@ -145,6 +146,15 @@ async function runChecks(connect, config, record) {
     await new Promise((r) => setTimeout(r, 300));
     record("nav.stayed", window.location.pathname);
   }
+}
+
+// The native pickers: each answer is reported as JSON.
+async function runPickers(connect, config, record) {
+  const fs = connect.fileSystem;
+  record("picker.file.open", 1);
+  record("picker.file", JSON.stringify(await fs.FilePicker(false, "Pick a model", config.scratch, [".bin"])));
+  record("picker.dir.open", 1);
+  record("picker.dir", JSON.stringify(await fs.DirectoryPicker("Pick a folder", config.scratch)));
 }
 
 async function runModbus(connect, server, modbus, record, show) {

@@ -44,7 +44,8 @@ TEST(Window, PageGetsTheSharedBuffersInEveryFrame) {
   EXPECT_EQ(r.at("frame.own"), "true");
   EXPECT_EQ(r.at("frame.command"), "524288");
   EXPECT_EQ(r.at("frame.ros"), "2097152");
-  EXPECT_EQ(r.at("frame.marker"), "90");  // the main frame's byte, seen through the sub-frame's buffer
+  // The main frame's byte, seen through the sub-frame's buffer.
+  EXPECT_EQ(app.wait_for("frame.marker"), "90");
   // The buffers cannot be replaced; the functions are all there.
   EXPECT_EQ(r.at("check.readonly"), "1");
   EXPECT_EQ(r.at("check.functions"), "ReadFile,WriteFile,Exists,LastModified,ListDirectory,DirectoryPicker,FilePicker");
@@ -245,6 +246,24 @@ TEST(Window, RunnerModeClosesWithoutAsking) {
   ASSERT_TRUE(xdotool("mousemove --sync 400 400 click 1"));
   EXPECT_EQ(app.program().terminate(seconds(20)), 0) << app.program().stderr_text();
   EXPECT_FALSE(xdotool("search --name '^Unsaved Changes$'"));
+}
+
+TEST(Window, PickersAnswerThePageWhenTheDialogIsDismissed) {
+  window_harness app("\"pickers\":true");
+  std::ofstream(app.files_dir() / "chosen.bin") << "x";
+  app.start();
+  // A file picker: the user picks a file by typing its path.
+  ASSERT_TRUE(app.wait_for("picker.file.open")) << app.program().stderr_text();
+  ASSERT_TRUE(xdotool("search --sync --name '^Pick a model$' windowfocus --sync"));
+  ASSERT_TRUE(xdotool("key --delay 50 ctrl+l"));
+  ASSERT_TRUE(xdotool("type --delay 20 '" + (app.files_dir() / "chosen.bin").string() + "'"));
+  ASSERT_TRUE(xdotool("key --delay 200 Return"));
+  EXPECT_EQ(app.wait_for("picker.file"), "[\"" + (app.files_dir() / "chosen.bin").string() + "\"]");
+  // A directory picker, cancelled: null.
+  ASSERT_TRUE(app.wait_for("picker.dir.open"));
+  ASSERT_TRUE(xdotool("search --sync --name '^Pick a folder$' windowfocus --sync"));
+  ASSERT_TRUE(xdotool("key --delay 200 Escape"));
+  EXPECT_EQ(app.wait_for("picker.dir"), "null");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "app/buffers.hpp"
@@ -151,6 +152,26 @@ TEST(Program, SignalsFlowBetweenTheBufferAndAModbusServer) {
 
   page_ws.reset();
   EXPECT_EQ(app.terminate(), 0) << app.stderr_text();
+}
+
+TEST(Program, ACacheFolderThatCannotBeCreatedEndsTheStartWithAMessage) {
+  // A file where the temporary directory should be: nothing can go below it.
+  const std::string blocker = "/tmp/kvt-not-a-folder-" + std::to_string(getpid());
+  { std::FILE* f = std::fopen(blocker.c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+  child_process app({program, "--port=" + std::to_string(free_port())}, {"TMPDIR=" + blocker});
+  EXPECT_EQ(app.wait(std::chrono::seconds(20)), 4);
+  EXPECT_NE(app.stderr_text().find("cannot create"), std::string::npos) << app.stderr_text();
+  // The buffers made before it are gone with it.
+  shared_memory probe;
+  EXPECT_FALSE(probe.open(buffer_names_for(static_cast<unsigned long>(app.pid())).command,
+                          page::command::buffer_bytes));
+  std::remove(blocker.c_str());
+}
+
+TEST(Program, WithoutADisplayItSaysHowToRunAndStops) {
+  child_process app({program, "--port=" + std::to_string(free_port())}, {"DISPLAY=", "WAYLAND_DISPLAY="});
+  EXPECT_EQ(app.wait(std::chrono::seconds(20)), 3);
+  EXPECT_NE(app.stderr_text().find("xvfb-run"), std::string::npos) << app.stderr_text();
 }
 
 }  // namespace

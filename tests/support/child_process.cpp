@@ -25,7 +25,14 @@ child_process::child_process(std::vector<std::string> argv, std::vector<std::str
   for (auto& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
   std::vector<std::string> env_strings;
-  for (char** e = environ; *e != nullptr; ++e) env_strings.emplace_back(*e);
+  // Extra entries replace this process's entries of the same name.
+  auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=') + 1); };
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const auto& x : extra_env) replaced = replaced || name_of(x) == name_of(entry);
+    if (!replaced) env_strings.push_back(entry);
+  }
   for (auto& e : extra_env) env_strings.push_back(std::move(e));
   std::vector<char*> env;
   for (auto& e : env_strings) env.push_back(e.data());

@@ -14,7 +14,8 @@ namespace kvt::test {
 class child_process {
  public:
   // Starts `argv[0]` with the arguments; `extra_env` entries ("NAME=value")
-  // are added to this process's environment.
+  // are added to this process's environment, replacing entries of the same
+  // name.
   explicit child_process(std::vector<std::string> argv, std::vector<std::string> extra_env = {});
   ~child_process();
   child_process(const child_process&) = delete;
