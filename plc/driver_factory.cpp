@@ -2,12 +2,14 @@
 
 #include "plc/connection_params.hpp"
 #include "plc/modbus/tcp/driver.hpp"
+#include "plc/mqtt/driver.hpp"
 
 namespace kvt::plc {
 
 std::unique_ptr<driver_base> make_driver(std::int32_t protocol) {
   switch (protocol) {
     case protocol::modbus_tcp: return std::make_unique<modbus::tcp::driver>();
+    case protocol::mqtt: return std::make_unique<mqtt::driver>();
     default: return nullptr;
   }
 }
