@@ -134,6 +134,7 @@ int driver::on_message(void* context, char* topic, int topic_len, MQTTClient_mes
                                  message->payloadlen > 0 ? static_cast<std::size_t>(message->payloadlen) : 0);
   // A full queue refuses the message; the library keeps it and offers it again.
   if (!self->queue_.push(name, payload)) return 0;
+  self->received_.fetch_add(1, std::memory_order_relaxed);
   MQTTClient_freeMessage(&message);
   MQTTClient_free(topic);
   return 1;

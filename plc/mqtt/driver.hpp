@@ -39,6 +39,8 @@ class driver final : public plc::driver<std::string> {
 
   // The identifier presented to the broker.
   const std::string& client_id() const noexcept { return client_id_; }
+  // Messages the library has handed over since construction (diagnostics).
+  std::uint64_t messages_received() const noexcept { return received_.load(std::memory_order_relaxed); }
 
  private:
   enum class step { idle, busy, link_lost };
@@ -65,6 +67,7 @@ class driver final : public plc::driver<std::string> {
 
   // The library's callback thread produces, the scan thread consumes.
   inbound_queue queue_;
+  std::atomic<std::uint64_t> received_{0};
 
   // Scan thread only.
   publish_batch batch_;
