@@ -1,12 +1,16 @@
 #include "plc/mqtt/publish_batch.hpp"
 
+#include <chrono>
+#include <thread>
+
 #include "plc/mqtt/payload.hpp"
 
 namespace kvt::plc::mqtt {
 
 namespace {
 
-constexpr unsigned long completion_timeout_ms = 1000;
+constexpr auto completion_timeout = std::chrono::milliseconds(1000);
+constexpr auto ack_poll_pause = std::chrono::microseconds(20);
 
 // Failures that say nothing about the message itself: the link is down,
 // busy or the acknowledgement is late.
@@ -14,19 +18,52 @@ bool passing_failure(int rc) noexcept {
   return rc == MQTTCLIENT_FAILURE || rc == MQTTCLIENT_DISCONNECTED || rc == MQTTCLIENT_MAX_MESSAGES_INFLIGHT;
 }
 
-bool awaits_ack(const publish_batch::entry& e) noexcept { return e.token != 0 && e.qos > 0 && !e.lost; }
+bool awaits_ack(const publish_batch::entry& e) noexcept {
+  return e.token != 0 && e.qos > 0 && !e.lost && !e.confirmed;
+}
 
-// Waits for the acknowledgements of entries [from, to) in order. The first
-// failure ends the waiting: that entry and every later one still waiting
-// count as lost, since on a broken link each would wait out its own time-out.
+bool contains(const MQTTClient_deliveryToken* pending, MQTTClient_deliveryToken token) noexcept {
+  if (pending == nullptr) return false;
+  for (; *pending != -1; ++pending)
+    if (*pending == token) return true;
+  return false;
+}
+
+// Waits until the broker has acknowledged entries [from, to), at most one
+// second; what is still unacknowledged then counts as lost.
+//
+// The library's own wait sleeps 100 ms per look once its receive thread
+// runs, which would hold every acknowledged publish back that long; the
+// pending tokens are looked at directly instead, with short pauses between.
+// A token that has left the pending list was acknowledged, unless the link
+// dropped (the library empties the list when it closes a clean session):
+// the link is checked after each look, and tokens that vanished together
+// with it count as lost.
 void wait_for_acks(MQTTClient client, publish_batch& batch, std::size_t from, std::size_t to) {
-  for (std::size_t i = from; i < to; ++i) {
-    auto& e = batch.entries[i];
-    if (!awaits_ack(e)) continue;
-    if (MQTTClient_waitForCompletion(client, e.token, completion_timeout_ms) == MQTTCLIENT_SUCCESS) continue;
-    for (std::size_t j = i; j < to; ++j)
-      if (awaits_ack(batch.entries[j])) batch.entries[j].lost = true;
-    return;
+  const auto deadline = std::chrono::steady_clock::now() + completion_timeout;
+  for (;;) {
+    MQTTClient_deliveryToken* pending = nullptr;
+    const bool listed = MQTTClient_getPendingDeliveryTokens(client, &pending) == MQTTCLIENT_SUCCESS;
+    const bool linked = MQTTClient_isConnected(client) != 0;
+    bool waiting = false;
+    for (std::size_t i = from; i < to; ++i) {
+      auto& e = batch.entries[i];
+      if (!awaits_ack(e)) continue;
+      if (!listed || !linked)
+        e.lost = true;
+      else if (contains(pending, e.token))
+        waiting = true;
+      else
+        e.confirmed = true;
+    }
+    if (pending != nullptr) MQTTClient_free(pending);
+    if (!waiting) return;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      for (std::size_t i = from; i < to; ++i)
+        if (awaits_ack(batch.entries[i])) batch.entries[i].lost = true;
+      return;
+    }
+    std::this_thread::sleep_for(ack_poll_pause);
   }
 }
 
@@ -52,24 +89,27 @@ bool publish_batch::add(std::uint32_t index, std::string_view topic, const tag_f
 
 void publish(MQTTClient client, publish_batch& batch) {
   std::size_t acked_up_to = 0;  // entries before this were waited for
+  int in_flight = 0;            // acknowledged publishes sent since then
   for (std::size_t i = 0; i < batch.entries.size(); ++i) {
     auto& e = batch.entries[i];
+    if (e.qos > 0 && in_flight >= max_in_flight) {
+      // Never let the library reach its own limit: it would sleep inside
+      // the publish call in steps of 100 ms.
+      wait_for_acks(client, batch, acked_up_to, i);
+      acked_up_to = i;
+      in_flight = 0;
+    }
     MQTTClient_message m = MQTTClient_message_initializer;
     m.payload = batch.payload(e);  // never null, even for an empty payload
     m.payloadlen = static_cast<int>(e.payload_size);
     m.qos = e.qos;
     m.retained = 1;
-    int rc = MQTTClient_publishMessage(client, batch.topic(e), &m, &e.token);
-    if (rc == MQTTCLIENT_MAX_MESSAGES_INFLIGHT) {
-      // The library keeps only so many unacknowledged messages: let the
-      // earlier ones complete, then offer this one again.
-      wait_for_acks(client, batch, acked_up_to, i);
-      acked_up_to = i;
-      rc = MQTTClient_publishMessage(client, batch.topic(e), &m, &e.token);
-    }
+    const int rc = MQTTClient_publishMessage(client, batch.topic(e), &m, &e.token);
     if (rc != MQTTCLIENT_SUCCESS) {
       e.token = 0;
       e.lost = passing_failure(rc);
+    } else if (e.qos > 0) {
+      ++in_flight;
     }
   }
   wait_for_acks(client, batch, acked_up_to, batch.entries.size());

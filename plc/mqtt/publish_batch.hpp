@@ -21,7 +21,8 @@ struct publish_batch {
     std::size_t payload_size = 0;
     int qos = 0;
     MQTTClient_deliveryToken token = 0;
-    bool lost = false;  // not delivered for a passing reason: worth sending again
+    bool lost = false;       // not delivered for a passing reason: worth sending again
+    bool confirmed = false;  // acknowledged by the broker (QoS 1 and 2)
   };
 
   std::uint64_t generation = 0;  // of the inputs table when collected
@@ -42,9 +43,14 @@ struct publish_batch {
   void* payload(entry& e) noexcept { return bytes.data() + e.payload_at; }
 };
 
-// Publishes every message of the batch, retained, in order, then waits for
-// the acknowledgements of those above QoS 0. Marks as `lost` what the link
-// failed to carry; a message the library refuses outright stays unmarked.
+// Acknowledged publishes the driver keeps in flight; the client must be
+// connected with a larger in-flight limit than this.
+inline constexpr int max_in_flight = 64;
+
+// Publishes every message of the batch, retained, in order, then waits (up
+// to a second) for the acknowledgements of those above QoS 0. Marks as
+// `lost` what the link failed to carry; a message the library refuses
+// outright stays unmarked.
 void publish(MQTTClient client, publish_batch& batch);
 
 }  // namespace kvt::plc::mqtt

@@ -263,8 +263,8 @@ TEST(MqttDriver, ABrokerThatGoesAwayMakesServerStatusFalse) {
   EXPECT_TRUE(eventually([&] { return !page.status(host); }, seconds(15)));
   // A value the page hands over while the broker is away is not lost.
   ASSERT_TRUE(page.player().deliver_inputs({{.id = page_id, .version = 1, .pairs = {{0, 31}}}}));
-  EXPECT_FALSE(page.connect(host, broker.port())) << "nothing listens";
 
+  // Connecting again reuses the driver with its bindings.
   broker.start();
   ASSERT_TRUE(page.connect(host, broker.port()));
   EXPECT_TRUE(page.status(host));
