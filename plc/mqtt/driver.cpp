@@ -1,5 +1,6 @@
 #include "plc/mqtt/driver.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string_view>
@@ -121,6 +122,7 @@ void driver::close_link() noexcept {
     old = std::move(client_);
   }
   old.reset();  // outside the lock: saying goodbye may take up to a second
+  while (callbacks_running_.load() != 0) std::this_thread::yield();
 }
 
 void driver::forget_receive_state() noexcept {
@@ -131,6 +133,11 @@ void driver::forget_receive_state() noexcept {
 
 int driver::on_message(void* context, char* topic, int topic_len, MQTTClient_message* message) {
   auto* self = static_cast<driver*>(context);
+  self->callbacks_running_.fetch_add(1);
+  struct leave {
+    std::atomic<std::int32_t>& running;
+    ~leave() { running.fetch_sub(1); }
+  } guard{self->callbacks_running_};
   // A length of 0 means the topic is NUL-terminated.
   const std::string_view name(topic, topic_len > 0 ? static_cast<std::size_t>(topic_len) : std::strlen(topic));
   const std::string_view payload(static_cast<const char*>(message->payload),
@@ -183,7 +190,7 @@ driver::step driver::publish_phase(MQTTClient c) {
     std::lock_guard lock(in.mutex);
     batch_.clear();
     batch_.generation = in.generation;
-    const std::size_t n = in.handles.empty() ? 0 : in.tags.size();
+    const std::size_t n = std::min(in.tags.size(), in.handles.size());
     for (std::size_t i = 0; i < n; ++i) {
       if (!in.dirty[i]) continue;
       in.dirty[i] = false;

@@ -68,6 +68,9 @@ class driver final : public plc::driver<std::string> {
   // The library's callback thread produces, the scan thread consumes.
   inbound_queue queue_;
   std::atomic<std::uint64_t> received_{0};
+  // Callbacks running right now: the library may still be inside one for a
+  // client it is destroying, so closing the link waits for them.
+  std::atomic<std::int32_t> callbacks_running_{0};
 
   // Scan thread only.
   publish_batch batch_;
