@@ -22,7 +22,7 @@ open62541_sha256="2979c0f09b766fd6470bdf06c8500c90ed51327aae1c22af132641a44178b7
 packages=(
   build-essential cmake ninja-build pkg-config python3 dpkg-dev ca-certificates
   nodejs npm
-  libboost1.81-dev libsimdjson-dev libmodbus-dev libpaho-mqtt-dev
+  libboost1.81-dev libsimdjson-dev libmodbus-dev libpaho-mqtt-dev libssl-dev openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   mosquitto python3-pymodbus python3-serial python3-serial-asyncio
   libwebkitgtk-6.0-dev libgtk-4-dev xvfb xauth dbus-x11 fonts-dejavu-core x11-apps xdotool imagemagick
