@@ -17,6 +17,7 @@
 #include "app/platform/termination.hpp"
 #include "app/platform/thread_priority.hpp"
 #include "browser/browser_host.hpp"
+#include "browser/session_cookie.hpp"
 #include "plc/driver_registry.hpp"
 #include "plc/signal_exchange.hpp"
 #include "renderer/page_contract.hpp"
@@ -106,6 +107,9 @@ int run_application(int argc, char** argv) {
     return exit_no_cache;
   }
   clean_cache_directories(temp);
+
+  // The command server's sign-in callbacks install the session in the window.
+  browser::route_sign_in_to_browser();
 
   std::atomic<bool> exchange_shutdown{false};
   std::atomic<bool> server_stop{false};

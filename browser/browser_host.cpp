@@ -13,6 +13,7 @@
 #include "browser/gobject_ptr.hpp"
 #include "browser/message_dialog.hpp"
 #include "browser/navigation_policy.hpp"
+#include "browser/session_cookie.hpp"
 #include "browser/web_settings.hpp"
 #include "browser/window_geometry.hpp"
 #include "renderer/process_messages.hpp"
@@ -69,6 +70,7 @@ gboolean on_termination_signal(gpointer data) {
 void on_window_destroyed(GtkWidget*, gpointer data) {
   auto* state = static_cast<host_state*>(data);
   remove_message_dialogs();
+  set_session_view(nullptr, nullptr);
   state->window = nullptr;
 }
 
@@ -102,6 +104,7 @@ void on_activate(GtkApplication* app, gpointer data) {
 
   state->handler = std::make_unique<client_handler>(s, *state->buffers);
   state->handler->attach(state->window, view);
+  set_session_view(view, &s.options);
   g_signal_connect(window, "close-request", G_CALLBACK(on_close_request), state);
   g_signal_connect(window, "destroy", G_CALLBACK(on_window_destroyed), state);
   install_message_dialogs(state->window);

@@ -72,7 +72,7 @@ window_harness::window_harness(const std::string& config_fields) {
   if (port_answers(dev_server_port)) throw std::runtime_error("port 5173 is taken by another program");
   server_ = std::make_unique<child_process>(std::vector<std::string>{
       "/usr/bin/python3", std::string(KVT_SOURCE_DIR) + "/demo/dev_server.py", www.string(),
-      std::to_string(dev_server_port)});
+      std::to_string(dev_server_port), "--cookie-log", (root() / "requests.txt").string()});
   if (!eventually([] { return port_answers(dev_server_port); }, std::chrono::seconds(10)))
     throw std::runtime_error("the development server did not start");
 }
@@ -122,6 +122,13 @@ std::optional<std::string> window_harness::wait_for(const std::string& key, std:
       },
       timeout);
   return value;
+}
+
+std::vector<std::string> window_harness::requests() const {
+  std::vector<std::string> out;
+  std::ifstream in(root() / "requests.txt");
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
 }
 
 std::vector<std::string> window_harness::opened_urls() const {

@@ -54,6 +54,8 @@ class window_harness {
                                       std::chrono::milliseconds timeout = std::chrono::seconds(60));
   // URLs the stub system browser was asked to open.
   std::vector<std::string> opened_urls() const;
+  // Requests the development server answered: "path cookie-header" lines.
+  std::vector<std::string> requests() const;
   std::vector<std::string> environment() const;
 
  private:

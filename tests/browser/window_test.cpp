@@ -266,5 +266,45 @@ TEST(Window, PickersAnswerThePageWhenTheDialogIsDismissed) {
   EXPECT_EQ(app.wait_for("picker.dir"), "null");
 }
 
+TEST(Window, SignInInstallsTheSessionCookieAndSignOutRemovesIt) {
+  window_harness app;
+  app.start();
+  ASSERT_TRUE(app.wait_for("ws.registered")) << app.program().stderr_text();
+  auto root_requests_with = [&](const std::string& cookie) {
+    std::size_t n = 0;
+    for (const auto& r : app.requests())
+      if (r.starts_with("/?port=") && (cookie.empty() ? r.ends_with(" ") : r.find(cookie) != std::string::npos)) ++n;
+    return n;
+  };
+  const std::size_t before = root_requests_with("");
+
+  // The web app's site calls back with the token; the window reloads the
+  // web app with the cookie.
+  const auto page = http_get(app.port(), "/auth-callback?token=abc%20123");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find("Welcome Back!"), std::string::npos);
+  EXPECT_TRUE(eventually([&] { return root_requests_with("auth_session=abc 123") >= 1; }, seconds(20)))
+      << ::testing::PrintToString(app.requests());
+  // The reloaded page has finished loading (its last request carries the cookie too).
+  EXPECT_TRUE(eventually(
+      [&] {
+        for (const auto& r : app.requests())
+          if (r == "/config.json auth_session=abc 123") return true;
+        return false;
+      },
+      seconds(20)));
+  // The same token again is not installed twice.
+  const std::size_t installed = app.requests().size();
+  EXPECT_EQ(http_get(app.port(), "/auth-callback?token=abc%20123").status, 200);
+
+  // Signing out removes it, and the page is loaded again without it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(app.requests().size(), installed);  // no second reload for the same token
+  const auto out = http_get(app.port(), "/signout");
+  EXPECT_NE(out.body.find("Signed Out"), std::string::npos);
+  EXPECT_TRUE(eventually([&] { return root_requests_with("") > before; }, seconds(20)))
+      << ::testing::PrintToString(app.requests()) << app.program().stderr_text();
+}
+
 }  // namespace
 }  // namespace kvt::test
