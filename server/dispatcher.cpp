@@ -6,6 +6,7 @@
 #include "app/launch_options.hpp"
 #include "server/handlers/binding_tables.hpp"
 #include "server/handlers/connection_commands.hpp"
+#include "server/handlers/discover_commands.hpp"
 #include "server/messages.hpp"
 #include "server/replies.hpp"
 
@@ -17,11 +18,13 @@ void handle_ros2_enabled(std::int32_t id, json_object& /*data*/, const connectio
   reply_to->send_text(reply_bool(id, launch_options().ros2));
 }
 
-constexpr std::array<std::pair<std::string_view, command_handler>, 5> handlers{{
+constexpr std::array<std::pair<std::string_view, command_handler>, 7> handlers{{
     {command::server_status, &handle_server_status},
     {command::server_connect, &handle_server_connect},
     {command::server_disconnect, &handle_server_disconnect},
     {command::binding_tables, &handle_binding_tables},
+    {command::discover_devices_start, &handle_discover_devices_start},
+    {command::discover_devices_stop, &handle_discover_devices_stop},
     {command::ros2_enabled, &handle_ros2_enabled},
 }};
 

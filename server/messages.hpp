@@ -51,6 +51,13 @@ inline constexpr std::string_view outputs = "outputs";
 inline constexpr std::string_view version = "version";
 inline constexpr std::string_view tags = "tags";
 inline constexpr std::string_view names = "names";
+
+// Device discovery.
+inline constexpr std::string_view attempts = "attempts";
+inline constexpr std::string_view timeout = "timeout";
+inline constexpr std::string_view ip = "ip";
+inline constexpr std::string_view vendor = "vendor";
+inline constexpr std::string_view product_name = "productName";
 }  // namespace key
 
 namespace event {
@@ -73,6 +80,9 @@ inline constexpr std::string_view slot_invalid = "Slot invalid";
 inline constexpr std::string_view scan_rate_invalid = "Scan rate invalid";
 
 inline constexpr std::string_view id_invalid = "Id invalid";
+inline constexpr std::string_view attempts_invalid = "Attempts invalid";
+inline constexpr std::string_view timeout_invalid = "Timeout invalid";
+inline constexpr std::string_view internal_error = "Internal error";
 inline constexpr std::string_view server_not_found = "Server not found";
 inline constexpr std::string_view inputs_invalid = "Inputs invalid";
 inline constexpr std::string_view inputs_version_invalid = "Inputs version invalid";

@@ -33,10 +33,6 @@ constexpr std::uint64_t busy_polling_ns = 100'000'000;
 // Otherwise it waits this long for socket activity before polling again.
 constexpr auto idle_wait = std::chrono::milliseconds(20);
 
-// The running server's io_context, for other threads.
-std::mutex running_mutex;
-asio::io_context* running_context = nullptr;
-
 class listener {
  public:
   listener(asio::io_context& ioc, server_core& core) : ioc_(ioc), core_(core) {}
@@ -111,10 +107,7 @@ void run_server(const server_settings& settings, const std::atomic<bool>& stop) 
   if (!accept.listen(settings.port, bound)) report_port_occupied(settings.port);
 
   hub.attach([&ioc](client_hub::action a) { asio::post(ioc, std::move(a)); });
-  {
-    std::lock_guard lock(running_mutex);
-    running_context = &ioc;
-  }
+  set_server_poster([&ioc](std::function<void()> work) { asio::post(ioc, std::move(work)); });
   if (settings.on_listening) settings.on_listening(bound);
 
   while (!stop.load()) {
@@ -130,10 +123,7 @@ void run_server(const server_settings& settings, const std::atomic<bool>& stop) 
     }
   }
 
-  {
-    std::lock_guard lock(running_mutex);
-    running_context = nullptr;
-  }
+  set_server_poster({});
   accept.close();
   core.close_all();
   hub.detach();
@@ -141,19 +131,6 @@ void run_server(const server_settings& settings, const std::atomic<bool>& stop) 
   // with the io_context.
   if (ioc.stopped()) ioc.restart();
   ioc.run_for(std::chrono::milliseconds(100));
-}
-
-bool post_to_server(std::function<void()> work) {
-  std::lock_guard lock(running_mutex);
-  if (running_context == nullptr) return false;
-  asio::post(*running_context, std::move(work));
-  return true;
-}
-
-void post_text(std::weak_ptr<connection> target, std::string message) {
-  post_to_server([target = std::move(target), message = std::move(message)]() mutable {
-    if (const auto c = target.lock(); c && c->is_open()) c->send_text(std::move(message));
-  });
 }
 
 }  // namespace kvt::server

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "server/connection.hpp"
+#include "server/handover.hpp"
 
 namespace kvt::server {
 
@@ -22,13 +23,5 @@ struct server_settings {
 // Runs the server until `stop` is seen set. When the port cannot be bound the
 // user is told ("Port Occupied") and the process ends with exit code 1.
 void run_server(const server_settings& settings, const std::atomic<bool>& stop);
-
-// Hands `work` to the running server thread; false (and `work` dropped) when
-// no server runs. Safe from any thread.
-bool post_to_server(std::function<void()> work);
-
-// Sends a text message to `target` from any thread, on the server thread,
-// unless the connection has closed by then.
-void post_text(std::weak_ptr<connection> target, std::string message);
 
 }  // namespace kvt::server
