@@ -70,9 +70,14 @@ class OpcuaDriver : public ::testing::Test {
     return page_ws.next_text(std::chrono::seconds(10)).value_or("(no reply)");
   }
   std::string true_reply() const { return "{\"id\":" + std::to_string(last_id) + ",\"data\":true}"; }
-  bool granted(std::string_view type, const std::string& data) { return ask(type, data) == true_reply(); }
+  // Whether the command was answered with true; a failure shows the reply.
+  ::testing::AssertionResult granted(std::string_view type, const std::string& data) {
+    const std::string reply = ask(type, data);
+    if (reply == true_reply()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << type << " answered " << reply;
+  }
 
-  bool connect_to(std::uint16_t port, double scan_rate = 0.002) {
+  ::testing::AssertionResult connect_to(std::uint16_t port, double scan_rate = 0.002) {
     return granted("ServerConnect", R"({"protocol":6,"type":"","host":")" + host + R"(","port":)" +
                                         std::to_string(port) + R"(,"unitId":0,"flags":0,"rack":0,"slot":0,"scanRate":)" + std::to_string(scan_rate) + "}");
   }
@@ -91,10 +96,10 @@ class OpcuaDriver : public ::testing::Test {
            R"(,"names":)" + json_list(in_names) + R"(},"outputs":{"version":1,"tags":)" + json_list(out_tags) +
            R"(,"names":)" + json_list(out_names) + "}}";
   }
-  bool bind(const std::vector<binding>& inputs, const std::vector<binding>& outputs) {
+  ::testing::AssertionResult bind(const std::vector<binding>& inputs, const std::vector<binding>& outputs) {
     return granted("BindingTables", binding_request(inputs, outputs));
   }
-  bool status() { return granted("ServerStatus", R"({"host":")" + host + "\"}"); }
+  ::testing::AssertionResult status() { return granted("ServerStatus", R"({"host":")" + host + "\"}"); }
 
   plc::opcua::driver& driver() {
     auto lock = plc::registry().lock();
