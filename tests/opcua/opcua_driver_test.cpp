@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -343,6 +344,29 @@ TEST_F(OpcuaDriver, AStoppedServerShowsAsDisconnectedAndARestartedOneResumesWith
   EXPECT_TRUE(eventually([&] { return server.value<UA_Int32>("ns=2;s=setpoint", UA_TYPES_INT32) == 6; }));
   ASSERT_TRUE(deliver({{0, 7}}));
   EXPECT_TRUE(eventually([&] { return server.value<UA_Int32>("ns=2;s=setpoint", UA_TYPES_INT32) == 7; }));
+}
+
+TEST_F(OpcuaDriver, NodeIdsMustComeWithTheTagsOnePerTag) {
+  opcua_test_server server;
+  server.add<UA_Int32>("ns=2;s=v", UA_TYPES_INT32, 3);
+  ASSERT_TRUE(connect_to(server.port()));
+  const std::string tag = std::to_string(make_tag(vt::s32, 0));
+  const std::string no_names = ask("BindingTables", R"({"host":")" + host +
+                                                         R"(","id":1,"inputs":{"version":1,"tags":[)" + tag +
+                                                         R"(]},"outputs":{"version":1,"tags":[],"names":[]}})");
+  EXPECT_EQ(no_names, "{\"id\":" + std::to_string(last_id) + R"(,"data":false,"error":"Input names invalid"})");
+  const std::string too_few = ask("BindingTables", R"({"host":")" + host +
+                                                       R"(","id":1,"inputs":{"version":1,"tags":[],"names":[]},)" +
+                                                       R"("outputs":{"version":1,"tags":[)" + tag + "," + tag +
+                                                       R"(],"names":["ns=2;s=v"]}})");
+  EXPECT_EQ(too_few, "{\"id\":" + std::to_string(last_id) + R"(,"data":false,"error":"Output names invalid"})");
+  // A rejected table is left empty: nothing is read for it.
+  {
+    std::lock_guard lock(driver().outputs().mutex);
+    EXPECT_TRUE(driver().outputs().tags.empty());
+  }
+  ASSERT_TRUE(bind({}, {{"ns=2;s=v", vt::s32}}));
+  EXPECT_TRUE(eventually_seen({3}));
 }
 
 TEST_F(OpcuaDriver, ConnectingToNoServerFailsAndLeavesNoDriver) {
