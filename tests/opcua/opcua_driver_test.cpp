@@ -362,8 +362,9 @@ TEST_F(OpcuaDriver, NodeIdsMustComeWithTheTagsOnePerTag) {
   EXPECT_EQ(too_few, "{\"id\":" + std::to_string(last_id) + R"(,"data":false,"error":"Output names invalid"})");
   // A rejected table is left empty: nothing is read for it.
   {
-    std::lock_guard lock(driver().outputs().mutex);
-    EXPECT_TRUE(driver().outputs().tags.empty());
+    auto& outputs = driver().outputs();
+    std::lock_guard lock(outputs.mutex);
+    EXPECT_TRUE(outputs.tags.empty());
   }
   ASSERT_TRUE(bind({}, {{"ns=2;s=v", vt::s32}}));
   EXPECT_TRUE(eventually_seen({3}));
