@@ -3,6 +3,7 @@
 #include "plc/connection_params.hpp"
 #include "plc/modbus/tcp/driver.hpp"
 #include "plc/mqtt/driver.hpp"
+#include "plc/opcua/driver.hpp"
 #include "plc/s7/driver.hpp"
 
 namespace kvt::plc {
@@ -12,6 +13,7 @@ std::unique_ptr<driver_base> make_driver(std::int32_t protocol) {
     case protocol::s7: return std::make_unique<s7::driver>();
     case protocol::modbus_tcp: return std::make_unique<modbus::tcp::driver>();
     case protocol::mqtt: return std::make_unique<mqtt::driver>();
+    case protocol::opcua: return std::make_unique<opcua::driver>();
     default: return nullptr;
   }
 }

@@ -1,0 +1,77 @@
+// A real OPC UA server for the tests: open62541's server on 127.0.0.1 in a
+// thread of its own, with writable scalar variables that the test adds. It
+// can be stopped and started again on the same port; its variables keep
+// their values across the restart.
+#pragma once
+
+#include <open62541/server.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kvt::test {
+
+class opcua_test_server {
+ public:
+  // Listens on `port` (0: a free loopback port) and starts serving.
+  explicit opcua_test_server(std::uint16_t port = 0);
+  ~opcua_test_server();
+  opcua_test_server(const opcua_test_server&) = delete;
+  opcua_test_server& operator=(const opcua_test_server&) = delete;
+
+  std::uint16_t port() const noexcept { return port_; }
+  // The namespace index the test's own namespace got (2).
+  std::uint16_t test_namespace() const noexcept { return test_namespace_; }
+
+  // Adds a writable scalar variable under Objects; `node_id` in text form.
+  // `type_index` is one of UA_TYPES_*; `value` points at one such value.
+  void add_variable(const std::string& node_id, int type_index, const void* value);
+  template <class T>
+  void add(const std::string& node_id, int type_index, T value) {
+    add_variable(node_id, type_index, &value);
+  }
+
+  // The variable's current value, copied into `out` (which must be of the
+  // variable's type); false if the node has no scalar of that type.
+  bool read(const std::string& node_id, int type_index, void* out) const;
+  template <class T>
+  T value(const std::string& node_id, int type_index) const {
+    T v{};
+    read(node_id, type_index, &v);
+    return v;
+  }
+  void write(const std::string& node_id, int type_index, const void* value);
+  template <class T>
+  void set(const std::string& node_id, int type_index, T value) {
+    write(node_id, type_index, &value);
+  }
+
+  // Stops serving (connections are closed) and starts again.
+  void stop();
+  void start();
+  bool running() const noexcept { return server_ != nullptr; }
+
+ private:
+  struct variable {
+    std::string node_id;
+    int type_index;
+    std::vector<std::uint8_t> value;  // one scalar of the type
+  };
+
+  void create_variable(const variable& v);
+  void snapshot_values();
+
+  std::uint16_t port_;
+  std::uint16_t test_namespace_ = 0;
+  mutable std::mutex mutex_;  // guards variables_ and server_ against the test's own threads
+  std::vector<variable> variables_;
+  UA_Server* server_ = nullptr;
+  std::atomic<bool> running_{false};
+  std::thread thread_;
+};
+
+}  // namespace kvt::test
