@@ -1,0 +1,59 @@
+// FINS scan cycles against the tests' controller simulator on loopback: how
+// long one cycle of the driver takes (nothing to write, every output read)
+// for 100 and 1,000 REAL outputs, and how many requests a cycle needs.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "fins/fins_simulator.hpp"
+#include "plc/connection_params.hpp"
+#include "plc/fins/driver.hpp"
+#include "plc/fins/tag.hpp"
+#include "plc/tables.hpp"
+
+namespace {
+
+using namespace kvt;
+
+void wait_next_read(const plc::outputs_base& out) {
+  const std::uint32_t target = out.read_count.load() + 1;
+  while (out.read_count.load() < target) std::this_thread::yield();
+}
+
+void BM_FinsCycle(benchmark::State& state) {
+  const auto n = static_cast<std::uint32_t>(state.range(0));
+  test::fins_simulator controller;
+  plc::fins::driver d;
+  plc::connection_params p;
+  p.host = "127.0.0.1";
+  p.port = controller.port();
+  p.remote_node = 10;
+  p.local_node = 1;
+  p.scan_rate = 0;  // back to back: a cycle lasts as long as its requests
+  d.configure(p);
+  std::vector<std::uint64_t> tags;
+  for (std::uint32_t i = 0; i < n; ++i)
+    tags.push_back(plc::fins::encode_tag(plc::fins::area_field::dm, i * 2, plc::value_type::real));
+  plc::bind(d.outputs(), tags, 1);
+  if (!d.connect()) {
+    state.SkipWithError("driver did not connect");
+    return;
+  }
+  wait_next_read(d.outputs());
+
+  const std::uint32_t reads_before = d.outputs().read_count.load();
+  const std::size_t requests_before = controller.requests(test::fins_simulator::multiple_read);
+  for (auto _ : state) wait_next_read(d.outputs());
+  d.disconnect();
+  const std::uint32_t cycles = d.outputs().read_count.load() - reads_before;
+  const std::size_t requests = controller.requests(test::fins_simulator::multiple_read) - requests_before;
+
+  state.counters["requests_per_cycle"] = cycles == 0 ? 0 : static_cast<double>(requests) / cycles;
+}
+BENCHMARK(BM_FinsCycle)->Arg(100)->Arg(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
