@@ -21,6 +21,7 @@
 #include "plc/driver_registry.hpp"
 #include "plc/signal_exchange.hpp"
 #include "renderer/page_contract.hpp"
+#include "ros2/ros_buffer_exchange.hpp"
 #include "server/client_hub.hpp"
 #include "server/command_relay.hpp"
 #include "server/server_thread.hpp"
@@ -117,6 +118,9 @@ int run_application(int argc, char** argv) {
     platform::set_current_thread_priority(platform::thread_priority::highest);
     plc::run_signal_exchange(buffers.signal.view(), buffers.signal.size(), plc::registry(), exchange_shutdown);
   });
+  // The ROS buffer thread serves the page's ROS 2 requests only when asked for.
+  ros2::ros_buffer_worker ros;
+  if (options.ros2) ros.start(buffers.ros.view(), buffers.ros.size());
   auto* command_buffer = static_cast<std::byte*>(buffers.command.view());
   std::thread server([&] {
     platform::set_current_thread_priority(platform::thread_priority::highest);
@@ -146,11 +150,13 @@ int run_application(int argc, char** argv) {
   settings.file_access = {home == "/root" ? std::filesystem::path() : home, temp};
   const int status = browser::run_browser(settings, {&buffers.command, &buffers.signal, &buffers.ros});
 
-  // Workers stop in a fixed order: the exchange, then the command server.
+  // Workers stop in a fixed order: the exchange, the command server, the ROS
+  // buffer thread; the bridge is shut down only once nothing can call it.
   exchange_shutdown.store(true);
   exchange.join();
   server_stop.store(true);
   server.join();
+  ros.stop_and_shut_down();
   live_buffers = nullptr;
   return status;
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/launch_options.hpp"
+#include "ros2/ros2_commands.hpp"
 #include "server/handlers/binding_tables.hpp"
 #include "server/handlers/connection_commands.hpp"
 #include "server/handlers/discover_commands.hpp"
@@ -18,7 +19,7 @@ void handle_ros2_enabled(std::int32_t id, json_object& /*data*/, const connectio
   reply_to->send_text(reply_bool(id, launch_options().ros2));
 }
 
-constexpr std::array<std::pair<std::string_view, command_handler>, 7> handlers{{
+constexpr std::array<std::pair<std::string_view, command_handler>, 18> handlers{{
     {command::server_status, &handle_server_status},
     {command::server_connect, &handle_server_connect},
     {command::server_disconnect, &handle_server_disconnect},
@@ -26,6 +27,17 @@ constexpr std::array<std::pair<std::string_view, command_handler>, 7> handlers{{
     {command::discover_devices_start, &handle_discover_devices_start},
     {command::discover_devices_stop, &handle_discover_devices_stop},
     {command::ros2_enabled, &handle_ros2_enabled},
+    {command::ros2_initialize, &ros2::handle_initialize},
+    {command::ros2_reset, &ros2::handle_reset},
+    {command::ros2_get_types, &ros2::handle_get_types},
+    {command::ros2_create_node, &ros2::handle_create_node},
+    {command::ros2_create_publisher, &ros2::handle_create_publisher},
+    {command::ros2_create_subscription, &ros2::handle_create_subscription},
+    {command::ros2_create_service_client, &ros2::handle_create_service_client},
+    {command::ros2_create_service_server, &ros2::handle_create_service_server},
+    {command::ros2_create_action_client, &ros2::handle_create_action_client},
+    {command::ros2_create_action_server, &ros2::handle_create_action_server},
+    {command::ros2_destroy_handle, &ros2::handle_destroy_handle},
 }};
 
 }  // namespace

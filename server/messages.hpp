@@ -17,6 +17,17 @@ inline constexpr std::string_view discover_devices_stop = "DiscoverDevicesStop";
 inline constexpr std::string_view list_tags = "ListTags";
 inline constexpr std::string_view browse_node = "BrowseNode";
 inline constexpr std::string_view ros2_enabled = "ROS2Enabled";
+inline constexpr std::string_view ros2_initialize = "ROS2Initialize";
+inline constexpr std::string_view ros2_reset = "ROS2Reset";
+inline constexpr std::string_view ros2_get_types = "ROS2GetTypes";
+inline constexpr std::string_view ros2_create_node = "ROS2CreateNode";
+inline constexpr std::string_view ros2_create_publisher = "ROS2CreatePublisher";
+inline constexpr std::string_view ros2_create_subscription = "ROS2CreateSubscription";
+inline constexpr std::string_view ros2_create_service_client = "ROS2CreateServiceClient";
+inline constexpr std::string_view ros2_create_service_server = "ROS2CreateServiceServer";
+inline constexpr std::string_view ros2_create_action_client = "ROS2CreateActionClient";
+inline constexpr std::string_view ros2_create_action_server = "ROS2CreateActionServer";
+inline constexpr std::string_view ros2_destroy_handle = "ROS2DestroyHandle";
 }  // namespace command
 
 namespace key {
@@ -58,6 +69,41 @@ inline constexpr std::string_view timeout = "timeout";
 inline constexpr std::string_view ip = "ip";
 inline constexpr std::string_view vendor = "vendor";
 inline constexpr std::string_view product_name = "productName";
+
+// ROS 2 commands.
+inline constexpr std::string_view name = "name";
+inline constexpr std::string_view ros_namespace = "namespace";
+inline constexpr std::string_view remappings = "remappings";
+inline constexpr std::string_view node_id = "nodeId";
+inline constexpr std::string_view message_type = "messageType";
+inline constexpr std::string_view service_type = "serviceType";
+inline constexpr std::string_view action_type = "actionType";
+inline constexpr std::string_view qos = "qos";
+inline constexpr std::string_view reliability = "reliability";
+inline constexpr std::string_view durability = "durability";
+inline constexpr std::string_view history = "history";
+inline constexpr std::string_view liveliness = "liveliness";
+inline constexpr std::string_view depth = "depth";
+inline constexpr std::string_view deadline = "deadline";
+inline constexpr std::string_view lifespan = "lifespan";
+inline constexpr std::string_view liveliness_lease_duration = "livelinessLeaseDuration";
+inline constexpr std::string_view avoid_ros_namespace_conventions = "avoidRosNamespaceConventions";
+
+// ROS 2 type catalogue.
+inline constexpr std::string_view messages = "messages";
+inline constexpr std::string_view services = "services";
+inline constexpr std::string_view actions = "actions";
+inline constexpr std::string_view comment = "comment";
+inline constexpr std::string_view fields = "fields";
+inline constexpr std::string_view request_fields = "requestFields";
+inline constexpr std::string_view response_fields = "responseFields";
+inline constexpr std::string_view goal_fields = "goalFields";
+inline constexpr std::string_view result_fields = "resultFields";
+inline constexpr std::string_view feedback_fields = "feedbackFields";
+inline constexpr std::string_view array = "array";
+inline constexpr std::string_view dynamic = "dynamic";
+inline constexpr std::string_view count = "count";
+inline constexpr std::string_view max_length = "maxLength";
 }  // namespace key
 
 namespace event {
@@ -92,6 +138,44 @@ inline constexpr std::string_view outputs_invalid = "Outputs invalid";
 inline constexpr std::string_view outputs_version_invalid = "Outputs version invalid";
 inline constexpr std::string_view output_tags_invalid = "Output tags invalid";
 inline constexpr std::string_view output_names_invalid = "Output names invalid";
+
+// ROS 2 commands.
+inline constexpr std::string_view name_invalid = "Name invalid";
+inline constexpr std::string_view namespace_invalid = "Namespace invalid";
+inline constexpr std::string_view remappings_invalid = "Remappings invalid";
+inline constexpr std::string_view node_id_invalid = "Node ID invalid";
+inline constexpr std::string_view service_type_invalid = "Service type invalid";
+inline constexpr std::string_view action_type_invalid = "Action type invalid";
+inline constexpr std::string_view ros2_handle_invalid = "Invalid ROS2 handle";
+inline constexpr std::string_view qos_reliability_invalid = "QoS reliability invalid";
+inline constexpr std::string_view qos_durability_invalid = "QoS durability invalid";
+inline constexpr std::string_view qos_history_invalid = "QoS history invalid";
+inline constexpr std::string_view qos_liveliness_invalid = "QoS liveliness invalid";
+inline constexpr std::string_view qos_depth_invalid = "QoS depth invalid";
+inline constexpr std::string_view qos_deadline_invalid = "QoS deadline invalid";
+inline constexpr std::string_view qos_lifespan_invalid = "QoS lifespan invalid";
+inline constexpr std::string_view qos_lease_duration_invalid = "QoS liveliness lease duration invalid";
+
+// ROS 2 bridge library.
+inline constexpr std::string_view bridge_not_initialized = "ROS2 bridge is not initialized";
+inline constexpr std::string_view bridge_not_found = "No ROS2 bridge was found";
+inline constexpr std::string_view bridge_load_failed = "Failed to load ROS2 bridge library: ";
+inline constexpr std::string_view bridge_missing_export = "ROS2 bridge library does not export ";
+inline constexpr std::string_view bridge_initialization_failed = "ROS2 bridge initialization failed";
+inline constexpr std::string_view create_node_failed = "Failed to create node: ";
+inline constexpr std::string_view create_publisher_failed = "Failed to create publisher: ";
+inline constexpr std::string_view create_subscription_failed = "Failed to create subscription: ";
+inline constexpr std::string_view create_service_client_failed = "Failed to create service client: ";
+inline constexpr std::string_view create_service_server_failed = "Failed to create service server: ";
+inline constexpr std::string_view create_action_client_failed = "Failed to create action client: ";
+inline constexpr std::string_view create_action_server_failed = "Failed to create action server: ";
+inline constexpr std::string_view destroy_handle_failed = "Failed to destroy ROS2 handle";
+inline constexpr std::string_view read_subscriptions_failed = "Failed to read ROS2 subscriptions";
+inline constexpr std::string_view process_batch_failed = "Failed to process ROS2 batch";
+
+// ROS 2 type discovery.
+inline constexpr std::string_view ament_prefix_path_not_set = "AMENT_PREFIX_PATH is not set";
+inline constexpr std::string_view no_ros2_types = "No ROS2 types found";
 }  // namespace error
 
 // Shown when the command server's port is taken.

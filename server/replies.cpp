@@ -29,6 +29,12 @@ std::string reply_number(std::int32_t id, std::int32_t value) {
   return w.take();
 }
 
+std::string reply_unsigned(std::int32_t id, std::uint32_t value) {
+  json_writer w;
+  w.begin_object().key(key::id).number(id).key(key::data).number(value).end_object();
+  return w.take();
+}
+
 std::string log_error(std::string_view message) {
   json_writer w;
   w.begin_object()
