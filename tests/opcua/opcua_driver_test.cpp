@@ -370,6 +370,37 @@ TEST_F(OpcuaDriver, NodeIdsMustComeWithTheTagsOnePerTag) {
   EXPECT_TRUE(eventually_seen({3}));
 }
 
+TEST_F(OpcuaDriver, ANodeThatStopsDeliveringKeepsItsLastValueWhileTheOthersUpdate) {
+  opcua_test_server server;
+  server.add<UA_Int32>("ns=2;s=a", UA_TYPES_INT32, 1);
+  server.add<UA_Int32>("ns=2;s=b", UA_TYPES_INT32, 2);
+  ASSERT_TRUE(connect_to(server.port()));
+  ASSERT_TRUE(bind({}, {{"ns=2;s=a", vt::s32}, {"ns=2;s=b", vt::s32}}));
+  ASSERT_TRUE(eventually_seen({1, 2}));
+  server.remove("ns=2;s=a");
+  server.set<UA_Int32>("ns=2;s=b", UA_TYPES_INT32, 3);
+  EXPECT_TRUE(eventually_seen({1, 3})) << ::testing::PrintToString(view);
+  const std::uint64_t reads = driver().reads_sent();
+  ASSERT_TRUE(eventually([&] { return driver().reads_sent() > reads + 5; }));
+  EXPECT_EQ(outputs_seen(), (std::vector<std::int32_t>{1, 3}));
+  EXPECT_TRUE(status());
+}
+
+TEST_F(OpcuaDriver, AWriteTheServerRefusesDoesNotHoldUpTheOthers) {
+  opcua_test_server server;
+  server.add<UA_Int32>("ns=2;s=int32", UA_TYPES_INT32, 0);
+  server.add<UA_Int32>("ns=2;s=ok", UA_TYPES_INT32, 0);
+  ASSERT_TRUE(connect_to(server.port()));
+  // Bound as UInt16, the Int32 node refuses the value (type mismatch).
+  ASSERT_TRUE(bind({{"ns=2;s=int32", vt::u16}, {"ns=2;s=ok", vt::s32}}, {}));
+  ASSERT_TRUE(deliver({{0, 9}, {1, 10}}));
+  EXPECT_TRUE(eventually([&] { return server.value<UA_Int32>("ns=2;s=ok", UA_TYPES_INT32) == 10; }));
+  ASSERT_TRUE(deliver({{1, 11}}));
+  EXPECT_TRUE(eventually([&] { return server.value<UA_Int32>("ns=2;s=ok", UA_TYPES_INT32) == 11; }));
+  EXPECT_EQ(server.value<UA_Int32>("ns=2;s=int32", UA_TYPES_INT32), 0);
+  EXPECT_TRUE(status());
+}
+
 TEST_F(OpcuaDriver, ConnectingToNoServerFailsAndLeavesNoDriver) {
   const std::uint16_t port = free_port();
   EXPECT_FALSE(connect_to(port));

@@ -124,6 +124,14 @@ void opcua_test_server::add_variable(const std::string& node_id, int type_index,
   variables_.push_back(std::move(v));
 }
 
+void opcua_test_server::remove(const std::string& node_id) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(variables_, [&](const variable& v) { return v.node_id == node_id; });
+  node_id_holder id(node_id);
+  if (server_ != nullptr && UA_Server_deleteNode(server_, id.id, true) != UA_STATUSCODE_GOOD)
+    throw std::runtime_error("could not delete " + node_id);
+}
+
 bool opcua_test_server::read(const std::string& node_id, int type_index, void* out) const {
   std::lock_guard lock(mutex_);
   node_id_holder id(node_id);

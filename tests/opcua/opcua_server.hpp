@@ -50,6 +50,9 @@ class opcua_test_server {
     write(node_id, type_index, &value);
   }
 
+  // Deletes a variable (it is not re-created after a restart).
+  void remove(const std::string& node_id);
+
   // Stops serving (connections are closed) and starts again.
   void stop();
   void start();
