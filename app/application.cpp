@@ -129,7 +129,6 @@ int run_application(int argc, char** argv) {
     settings.command_buffer = command_buffer;
     server::run_server(settings, server_stop);
   });
-  platform::unblock_termination_signals();
 
   // The model named on the command line reaches the page once it registers.
   if (!options.model.empty() && !options.runner) {

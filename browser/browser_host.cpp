@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "app/platform/termination.hpp"
 #include "app/platform/thread_priority.hpp"
 #include "browser/client_handler.hpp"
 #include "browser/desktop.hpp"
@@ -25,6 +26,7 @@ namespace {
 constexpr const char* icon_name = "kestrel-connect";
 
 struct host_state {
+  GtkApplication* app = nullptr;
   const browser_settings* settings = nullptr;
   const browser_buffers* buffers = nullptr;
   std::unique_ptr<client_handler> handler;
@@ -63,7 +65,10 @@ gboolean on_close_request(GtkWindow*, gpointer data) {
 
 gboolean on_termination_signal(gpointer data) {
   auto* state = static_cast<host_state*>(data);
-  if (state->window != nullptr) state->handler->request_close();
+  if (state->window != nullptr)
+    state->handler->request_close();
+  else
+    g_application_quit(G_APPLICATION(state->app));  // asked to end before the window exists
   return G_SOURCE_CONTINUE;
 }
 
@@ -137,9 +142,14 @@ int run_browser(const browser_settings& settings, const browser_buffers& buffers
   state.settings = &settings;
   state.buffers = &buffers;
   auto app = adopt(gtk_application_new(application_id, G_APPLICATION_NON_UNIQUE));
+  state.app = app.get();
   g_signal_connect(app.get(), "activate", G_CALLBACK(on_activate), &state);
+  // SIGINT and SIGTERM have been blocked since start-up; they are let in only
+  // now that the loop takes them, so one that came early closes the program
+  // in order instead of killing it.
   const guint sigterm = g_unix_signal_add(SIGTERM, on_termination_signal, &state);
   const guint sigint = g_unix_signal_add(SIGINT, on_termination_signal, &state);
+  platform::unblock_termination_signals();
   char name[] = "kestrel-connect";
   char* argv[] = {name, nullptr};
   const int status = g_application_run(G_APPLICATION(app.get()), 1, argv);

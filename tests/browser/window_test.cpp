@@ -254,14 +254,25 @@ TEST(Window, PickersAnswerThePageWhenTheDialogIsDismissed) {
   app.start();
   // A file picker: the user picks a file by typing its path.
   ASSERT_TRUE(app.wait_for("picker.file.open")) << app.program().stderr_text();
-  ASSERT_TRUE(xdotool("search --sync --name '^Pick a model$' windowfocus --sync"));
+  // The dialog takes a moment to map; focusing it fails until it has.
+  ASSERT_TRUE(eventually(
+      [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return xdotool("search --sync --name '^Pick a model$' windowfocus --sync");
+      },
+      seconds(20)));
   ASSERT_TRUE(xdotool("key --delay 50 ctrl+l"));
   ASSERT_TRUE(xdotool("type --delay 20 '" + (app.files_dir() / "chosen.bin").string() + "'"));
   ASSERT_TRUE(xdotool("key --delay 200 Return"));
   EXPECT_EQ(app.wait_for("picker.file"), "[\"" + (app.files_dir() / "chosen.bin").string() + "\"]");
   // A directory picker, cancelled: null.
   ASSERT_TRUE(app.wait_for("picker.dir.open"));
-  ASSERT_TRUE(xdotool("search --sync --name '^Pick a folder$' windowfocus --sync"));
+  ASSERT_TRUE(eventually(
+      [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return xdotool("search --sync --name '^Pick a folder$' windowfocus --sync");
+      },
+      seconds(20)));
   ASSERT_TRUE(xdotool("key --delay 200 Escape"));
   EXPECT_EQ(app.wait_for("picker.dir"), "null");
 }

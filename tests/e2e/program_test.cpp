@@ -174,5 +174,18 @@ TEST(Program, WithoutADisplayItSaysHowToRunAndStops) {
   EXPECT_NE(app.stderr_text().find("xvfb-run"), std::string::npos) << app.stderr_text();
 }
 
+TEST(Program, TerminationDuringStartUpStillEndsInOrder) {
+  const auto port = free_port();
+  child_process app({program, "--port=" + std::to_string(port)});
+  // The command server answers before the window exists; the request to end
+  // comes in that gap.
+  auto client = connect_when_ready(port, app);
+  ASSERT_TRUE(client) << app.stderr_text();
+  client.reset();
+  EXPECT_EQ(app.terminate(std::chrono::seconds(20)), 0) << app.stderr_text();
+  shared_memory probe;
+  EXPECT_FALSE(probe.open(buffer_names_for(static_cast<unsigned long>(app.pid())).signal, page::signal::buffer_bytes));
+}
+
 }  // namespace
 }  // namespace kvt::test
