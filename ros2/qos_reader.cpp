@@ -26,18 +26,22 @@ enum class presence { absent, valid, invalid };
 // is a value out of range, not a missing one: ignoring it would silently
 // give the endpoint the library's default.
 presence read_unsigned(server::json_object& qos, std::string_view name, std::uint64_t& out) {
+  if (server::request_failed()) return presence::invalid;
   auto field = qos.find_field_unordered(name);
-  if (field.error()) return presence::absent;
+  if (server::read_failed(field.error())) return server::request_failed() ? presence::invalid : presence::absent;
   simdjson::ondemand::json_type type;
-  if (field.type().get(type) || type != simdjson::ondemand::json_type::number) return presence::absent;
+  if (server::read_failed(field.type().get(type))) return presence::invalid;
+  if (type != simdjson::ondemand::json_type::number) return presence::absent;
   return field.get_uint64().get(out) ? presence::invalid : presence::valid;
 }
 
 presence read_seconds(server::json_object& qos, std::string_view name, double& out) {
+  if (server::request_failed()) return presence::invalid;
   auto field = qos.find_field_unordered(name);
-  if (field.error()) return presence::absent;
+  if (server::read_failed(field.error())) return server::request_failed() ? presence::invalid : presence::absent;
   simdjson::ondemand::json_type type;
-  if (field.type().get(type) || type != simdjson::ondemand::json_type::number) return presence::absent;
+  if (server::read_failed(field.type().get(type))) return presence::invalid;
+  if (type != simdjson::ondemand::json_type::number) return presence::absent;
   if (field.get_double().get(out) || !std::isfinite(out) || out < 0) return presence::invalid;
   return presence::valid;
 }

@@ -44,9 +44,9 @@ bool read_remappings(json_object& data, std::vector<remapping>& out) {
   for (auto member : members) {
     std::string_view from;
     std::string_view to;
-    if (member.unescaped_key().get(from)) return false;
+    if (server::read_failed(member.unescaped_key().get(from))) return false;
     std::string from_text(from);  // the key's view does not outlive the next read
-    if (member.value().get_string().get(to) || !c_string_safe(from_text) || !c_string_safe(to)) return false;
+    if (server::read_failed(member.value().get_string().get(to)) || !c_string_safe(from_text) || !c_string_safe(to)) return false;
     out.emplace_back(std::move(from_text), std::string(to));
   }
   return true;

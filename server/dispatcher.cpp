@@ -52,11 +52,15 @@ void dispatcher::handle_text(std::string_view message, const connection_ptr& rep
   if (message.empty() || !reply_to) return;
   padded_.assign(message);
   padded_.resize(message.size() + simdjson::SIMDJSON_PADDING);
+  simdjson::dom::element whole;
+  if (validator_.parse(padded_.data(), message.size(), false).get(whole) || !whole.is_object()) return;
+
   simdjson::ondemand::document doc;
   if (parser_.iterate(padded_.data(), message.size(), padded_.size()).get(doc)) return;
 
   json_object request;
   if (doc.get_object().get(request)) return;
+  begin_request();
   std::uint64_t id = 0;
   std::string_view type;
   json_object data;

@@ -20,11 +20,17 @@ command_handler find_handler(std::string_view type) noexcept;
 class dispatcher {
  public:
   // One text message: {"id": unsigned, "type": string, "data": object}.
-  // Anything else is dropped without a reply; an unknown type is answered
-  // with "Message type invalid". Replies go to `reply_to`.
+  // Anything else is dropped without a reply: a message that is not exactly
+  // one well-formed JSON object (UTF-8, nothing after it) never reaches a
+  // handler. An unknown type is answered with "Message type invalid".
+  // Replies go to `reply_to`.
   void handle_text(std::string_view message, const connection_ptr& reply_to);
 
  private:
+  // The whole message is checked with the validating parser first: the
+  // on-demand parser that the handlers read with sees a syntax error only
+  // when it reaches it, and must not be read from after that.
+  simdjson::dom::parser validator_;
   simdjson::ondemand::parser parser_;
   std::string padded_;  // the message with the parser's padding, reused
 };

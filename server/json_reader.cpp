@@ -3,31 +3,50 @@
 namespace kvt::server {
 
 namespace {
+
+// Requests are read on the server thread, one at a time.
+thread_local bool failed = false;
+
+
 template <class T>
 bool read(json_object& object, std::string_view key, T& out) {
+  if (failed) return false;
   auto field = object.find_field_unordered(key);
-  if (field.error()) return false;
-  T value;
+  if (read_failed(field.error())) return false;
+  T value{};
   if constexpr (std::is_same_v<T, std::uint64_t>) {
-    if (field.get_uint64().get(value)) return false;
+    if (read_failed(field.get_uint64().get(value))) return false;
   } else if constexpr (std::is_same_v<T, std::int64_t>) {
-    if (field.get_int64().get(value)) return false;
+    if (read_failed(field.get_int64().get(value))) return false;
   } else if constexpr (std::is_same_v<T, double>) {
-    if (field.get_double().get(value)) return false;
+    if (read_failed(field.get_double().get(value))) return false;
   } else if constexpr (std::is_same_v<T, bool>) {
-    if (field.get_bool().get(value)) return false;
+    if (read_failed(field.get_bool().get(value))) return false;
   } else if constexpr (std::is_same_v<T, std::string_view>) {
-    if (field.get_string().get(value)) return false;
+    if (read_failed(field.get_string().get(value))) return false;
   } else if constexpr (std::is_same_v<T, json_object>) {
-    if (field.get_object().get(value)) return false;
+    if (read_failed(field.get_object().get(value))) return false;
   } else {
     static_assert(std::is_same_v<T, json_array>);
-    if (field.get_array().get(value)) return false;
+    if (read_failed(field.get_array().get(value))) return false;
   }
   out = std::move(value);
   return true;
 }
 }  // namespace
+
+void begin_request() noexcept { failed = false; }
+bool request_failed() noexcept { return failed; }
+
+bool read_failed(simdjson::error_code e) noexcept {
+  if (e != simdjson::SUCCESS && !is_recoverable(e)) failed = true;
+  return e != simdjson::SUCCESS;
+}
+
+bool is_recoverable(simdjson::error_code e) noexcept {
+  return e == simdjson::NO_SUCH_FIELD || e == simdjson::INCORRECT_TYPE || e == simdjson::NUMBER_OUT_OF_RANGE ||
+         e == simdjson::NUMBER_ERROR;
+}
 
 bool read_uint(json_object& object, std::string_view key, std::uint64_t& out) { return read(object, key, out); }
 bool read_int(json_object& object, std::string_view key, std::int64_t& out) { return read(object, key, out); }

@@ -11,7 +11,10 @@ namespace kvt::server {
 
 // Appends `text` as a JSON string body (without the quotes). Quote, backslash
 // and every control character below 0x20 are escaped (\b \t \n \f \r, else
-// \u00XX); other bytes, UTF-8 sequences included, are copied unchanged.
+// \u00XX); well-formed UTF-8 sequences are copied unchanged, and every byte
+// sequence that is not well-formed UTF-8 becomes U+FFFD, so that the text is
+// always a valid WebSocket text frame (device names, file paths and library
+// error texts come from outside and may hold anything).
 void append_escaped(std::string& out, std::string_view text);
 
 class json_writer {

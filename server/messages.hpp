@@ -182,6 +182,11 @@ inline constexpr std::string_view no_ros2_types = "No ROS2 types found";
 inline constexpr std::string_view port_occupied_title = "Port Occupied";
 std::string port_occupied_text(unsigned port);
 
+// Standard error, when accepting connections fails (followed by the reason);
+// the server pauses accepting for a moment.
+inline constexpr std::string_view accept_failure_prefix =
+    "Command server: accepting connections failed, pausing briefly: ";
+
 // Default path of EtherNet/IP connections, and the device type that has none.
 inline constexpr std::string_view default_eip_path = "1,0";
 inline constexpr std::string_view micro800_type = "micro800";

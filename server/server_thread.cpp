@@ -4,10 +4,12 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,6 +34,10 @@ namespace {
 constexpr std::uint64_t busy_polling_ns = 100'000'000;
 // Otherwise it waits this long for socket activity before polling again.
 constexpr auto idle_wait = std::chrono::milliseconds(20);
+// How long accepting pauses after a failed accept, and how often that is
+// reported at most.
+constexpr auto accept_pause = std::chrono::milliseconds(100);
+constexpr std::uint64_t accept_failure_report_interval_ns = 60'000'000'000;
 
 class listener {
  public:
@@ -76,14 +82,36 @@ class listener {
   void accept_next(tcp::acceptor& acceptor) {
     acceptor.async_accept([this, &acceptor](boost::system::error_code ec, tcp::socket socket) {
       if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
-      if (!ec) std::make_shared<http_session>(std::move(socket), core_)->run();
+      if (ec) {
+        pause_accepting(acceptor, ec);
+        return;
+      }
+      std::make_shared<http_session>(std::move(socket), core_)->run();
+      accept_next(acceptor);
+    });
+  }
+
+  // An accept that fails (most often: no descriptor left) fails again at
+  // once while the pending connection waits in the backlog; retrying at
+  // once would spin. Pause this acceptor for a while, and say so at most
+  // once a minute.
+  void pause_accepting(tcp::acceptor& acceptor, const boost::system::error_code& ec) {
+    const std::uint64_t now = platform::monotonic_ns();
+    if (last_failure_report_ns_ == 0 || now - last_failure_report_ns_ >= accept_failure_report_interval_ns) {
+      std::fprintf(stderr, "%s%s\n", accept_failure_prefix.data(), ec.message().c_str());
+      last_failure_report_ns_ = now;
+    }
+    auto timer = std::make_shared<asio::steady_timer>(ioc_, accept_pause);
+    timer->async_wait([this, &acceptor, timer](boost::system::error_code wait_error) {
+      if (wait_error || !acceptor.is_open()) return;
       accept_next(acceptor);
     });
   }
 
   asio::io_context& ioc_;
   server_core& core_;
-  std::vector<tcp::acceptor> acceptors_;
+  std::list<tcp::acceptor> acceptors_;  // stable addresses: handlers refer to them
+  std::uint64_t last_failure_report_ns_ = 0;
 };
 
 [[noreturn]] void report_port_occupied(std::uint16_t port) {

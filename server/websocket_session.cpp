@@ -9,6 +9,14 @@ namespace kvt::server {
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 
+namespace {
+// What a queued message holds on to besides its payload: the queue entry,
+// the shared buffer's control block and string header (rounded up).
+constexpr std::size_t queue_entry_overhead = 64;
+
+std::size_t queued_cost(const std::string& bytes) noexcept { return bytes.size() + queue_entry_overhead; }
+}  // namespace
+
 websocket_session::websocket_session(boost::asio::ip::tcp::socket&& socket, server_core& core)
     : ws_(std::move(socket)), core_(core) {}
 
@@ -60,9 +68,11 @@ void websocket_session::send_binary(std::shared_ptr<const std::string> bytes) { 
 
 void websocket_session::enqueue(bool text, std::shared_ptr<const std::string> bytes) {
   // Beyond the back-pressure limit a slow reader loses messages rather than
-  // making the server hold ever more memory for it.
+  // making the server hold ever more memory for it. A queued message costs
+  // its queue entry too: a client that never reads could otherwise pile up
+  // millions of one-byte notifications within the byte limit.
   if (!open_ || !bytes || queued_bytes_ > max_backpressure_bytes) return;
-  queued_bytes_ += bytes->size();
+  queued_bytes_ += queued_cost(*bytes);
   queue_.push_back({text, std::move(bytes)});
   if (queue_.size() == 1) write_next();
 }
@@ -77,7 +87,7 @@ void websocket_session::write_next() {
 void websocket_session::on_write(beast::error_code ec) {
   // The message written (or abandoned) leaves the queue only now: its bytes
   // had to live until the write completed.
-  queued_bytes_ -= queue_.front().bytes->size();
+  queued_bytes_ -= queued_cost(*queue_.front().bytes);
   queue_.pop_front();
   if (ec || ended_) {
     queue_.clear();

@@ -39,7 +39,7 @@ std::unique_ptr<client> client::open(const client_settings& settings, result_cod
 }
 
 result_code client::exchange(std::uint8_t main_code, std::uint8_t sub_code, std::size_t parameter_length,
-                             std::optional<std::size_t> expected_length) {
+                             std::optional<length_rule> expected) {
   if (!socket_.is_open()) return code::not_connected;
   if (parameter_length > max_parameters) return code::frame_too_long;
   if (!host_address_) {
@@ -74,7 +74,10 @@ result_code client::exchange(std::uint8_t main_code, std::uint8_t sub_code, std:
   const result_code r = check_response(std::span<const std::uint8_t, header_size>(request_.data(), header_size),
                                        std::span<const std::uint8_t>(response_.data(), response_length_));
   if (r != code::ok) return r;
-  if (expected_length && response_length_ - header_size != *expected_length) return code::bad_response_length;
+  if (expected) {
+    const std::size_t got = response_length_ - header_size;
+    if (expected->at_least ? got < expected->bytes : got != expected->bytes) return code::bad_response_length;
+  }
   return code::ok;
 }
 
@@ -92,13 +95,14 @@ result_code client::account(result_code result) noexcept {
 }
 
 result_code client::transact(std::uint8_t main_code, std::uint8_t sub_code, std::size_t parameter_length,
-                             std::optional<std::size_t> expected_length) {
-  return account(exchange(main_code, sub_code, parameter_length, expected_length));
+                             std::optional<length_rule> expected) {
+  return account(exchange(main_code, sub_code, parameter_length, expected));
 }
 
 result_code client::read_controller_data() {
   const result_code r =
-      transact(command::controller_data_main, command::controller_data_read, 0, controller_data_length);
+      transact(command::controller_data_main, command::controller_data_read, 0,
+               length_rule{controller_data_minimum_length, true});
   if (r != code::ok) return r;
   const std::span<const std::uint8_t> data = response_data();
   std::size_t n = model_length;
@@ -136,7 +140,7 @@ result_code client::write_values(std::string_view address, access acc, std::size
     const std::size_t length =
         build_memory_write(parameters(), *resolved, static_cast<std::uint16_t>(n * elements_per_value),
                            std::span<const std::uint8_t>(data_scratch_.data(), bytes));
-    const result_code r = transact(command::memory_area_main, command::memory_area_write, length, 2);
+    const result_code r = transact(command::memory_area_main, command::memory_area_write, length, length_rule{2});
     if (r != code::ok) return r;
   }
   return code::ok;
@@ -201,7 +205,7 @@ result_code client::read_multiple(std::span<read_item> items) {
       length = append_read_elements(parameters(), length, resolved_[i], items[i].kind);
       expected += response_bytes_of(items[i].kind);
     }
-    const result_code r = transact(command::memory_area_main, command::multiple_read, length, expected);
+    const result_code r = transact(command::memory_area_main, command::multiple_read, length, length_rule{expected});
     if (r != code::ok) return r;
     const std::span<const std::uint8_t> data = response_data();
     std::size_t pos = 0;

@@ -80,13 +80,19 @@ class client {
 
  private:
 
+  // What a response's length after the header must be.
+  struct length_rule {
+    std::size_t bytes = 0;
+    bool at_least = false;  // `bytes` or more, else exactly `bytes`
+  };
+
   // Sends the request built in request_ with `parameter_length` bytes and
-  // waits for its response. When the end code is 0 and `expected_length`
-  // is set, the response's length after the header must equal it.
+  // waits for its response. When the end code is 0 and `expected` is set,
+  // the response's length after the header must follow it.
   result_code exchange(std::uint8_t main_code, std::uint8_t sub_code, std::size_t parameter_length,
-                       std::optional<std::size_t> expected_length);
+                       std::optional<length_rule> expected);
   result_code transact(std::uint8_t main_code, std::uint8_t sub_code, std::size_t parameter_length,
-                       std::optional<std::size_t> expected_length);
+                       std::optional<length_rule> expected);
   result_code account(result_code result) noexcept;
   // Writes `values` values of `elements_per_value` elements each, in
   // requests of at most 267 elements at successive addresses; `fill` puts

@@ -81,8 +81,11 @@ std::size_t append_read_elements(std::span<std::uint8_t> out, std::size_t pos, c
 // returns the raw value as read_item::raw holds it.
 std::uint64_t decode_read_item(std::span<const std::uint8_t> data, std::size_t pos, read_kind kind) noexcept;
 
-// Length of a controller data read response, end code included.
-inline constexpr std::size_t controller_data_length = 160;
+// A controller data read response, end code included, is 160 bytes from
+// CS/CJ/CP/NJ controllers and 161 from C/CV-series ones; only the model at
+// its start is read, so any response that holds the end code and the model
+// is accepted.
 inline constexpr std::size_t model_length = 20;
+inline constexpr std::size_t controller_data_minimum_length = 2 + model_length;
 
 }  // namespace kvt::plc::fins

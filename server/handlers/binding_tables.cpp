@@ -30,7 +30,7 @@ bool read_tags(json_array& array, std::vector<std::uint64_t>& tags) {
   tags.clear();
   for (auto element : array) {
     std::uint64_t tag = 0;
-    if (element.get_uint64().get(tag)) return false;
+    if (read_failed(element.get_uint64().get(tag))) return false;
     tags.push_back(tag);
   }
   return true;
@@ -43,7 +43,7 @@ bool read_names(json_object& table, std::size_t count, std::vector<std::string_v
   if (!read_array(table, key::names, array)) return false;
   for (auto element : array) {
     std::string_view name;
-    if (element.get_string().get(name)) return false;
+    if (read_failed(element.get_string().get(name))) return false;
     names.push_back(name);
   }
   return names.size() == count;

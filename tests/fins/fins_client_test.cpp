@@ -29,12 +29,30 @@ std::unique_ptr<fins::client> open_client(const fins_simulator& s, std::string_v
 }
 
 TEST(FinsClient, LearnsTheModelAndFamily) {
-  fins_simulator s("CJ2M-CPU31");
-  auto c = open_client(s);
-  ASSERT_EQ(c->read_controller_data(), fins::code::ok);
-  EXPECT_EQ(c->model(), "CJ2M-CPU31");
-  EXPECT_EQ(c->family(), fins::family::cs_cj);
-  EXPECT_EQ(c->next_sid(), 1);
+  // CS/CJ controllers answer the controller data read with 160 bytes, C/CV
+  // ones with 161; an answer too short for the model is refused.
+  const struct {
+    const char* model;
+    std::size_t length;
+    fins::result_code result;
+    fins::family family;
+  } cases[] = {
+      {"CJ2M-CPU31", 160, fins::code::ok, fins::family::cs_cj},
+      {"CV1000", 161, fins::code::ok, fins::family::cv},
+      {"CJ2M-CPU31", 21, fins::code::bad_response_length, fins::family::unknown},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.length);
+    fins_simulator s(k.model);
+    s.set_controller_data_length(k.length);
+    auto c = open_client(s);
+    ASSERT_EQ(c->read_controller_data(), k.result);
+    if (k.result == fins::code::ok) {
+      EXPECT_EQ(c->model(), k.model);
+    }
+    EXPECT_EQ(c->family(), k.family);
+    EXPECT_EQ(c->next_sid(), 1);
+  }
 }
 
 TEST(FinsClient, AnEmptyHostGivesNoClientAndANameFailsTheFirstExchange) {

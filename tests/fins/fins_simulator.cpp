@@ -156,7 +156,7 @@ std::vector<std::uint8_t> fins_simulator::answer(const std::vector<std::uint8_t>
     std::string version = "02.00";
     version.resize(20, ' ');
     out.insert(out.end(), version.begin(), version.end());
-    out.resize(12 + 160, 0);  // system area, area data, status: zero
+    out.resize(12 + controller_data_length_.load(), 0);  // system area, area data, status: zero
     return out;
   }
   if (const std::uint16_t forced = end_code_.load(); forced != 0) {

@@ -45,6 +45,9 @@ class fins_simulator {
   void set_sid_offset(std::uint8_t offset) { sid_offset_.store(offset); }
   // Cuts this many bytes off the end of every answer to a memory read.
   void set_short_by(std::size_t bytes) { short_by_.store(bytes); }
+  // Length of the controller data answer, end code included (CS/CJ: 160,
+  // C/CV: 161).
+  void set_controller_data_length(std::size_t bytes) { controller_data_length_.store(bytes); }
   // Answers after this many milliseconds.
   void set_delay_ms(unsigned ms) { delay_ms_.store(ms); }
   // Sends, before each answer, a copy with every data byte 0xEE from a
@@ -65,6 +68,7 @@ class fins_simulator {
   const std::vector<std::uint16_t>& memory_of(std::uint8_t code) const;
 
   std::string model_;
+  std::atomic<std::size_t> controller_data_length_{160};
   int fd_ = -1;
   int decoy_fd_ = -1;
   std::uint16_t port_ = 0;

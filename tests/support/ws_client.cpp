@@ -1,6 +1,7 @@
 #include "support/ws_client.hpp"
 
 #include <boost/asio/connect.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -21,6 +22,9 @@ using tcp = asio::ip::tcp;
 
 struct ws_client::impl {
   asio::io_context ioc;
+  // Keeps the io thread running after the connection ended, so that a
+  // write posted then still runs (and fails) instead of waiting for ever.
+  asio::executor_work_guard<asio::io_context::executor_type> keep_running{ioc.get_executor()};
   websocket::stream<tcp::socket> ws{ioc};
   beast::flat_buffer buffer;
   std::thread thread;
@@ -78,6 +82,7 @@ ws_client::~ws_client() {
     beast::error_code ec;
     s.ws.next_layer().shutdown(tcp::socket::shutdown_both, ec);
     s.ws.next_layer().close(ec);
+    s.keep_running.reset();
   });
   s.thread.join();
 }
@@ -105,6 +110,43 @@ std::optional<std::string> ws_client::next_text(std::chrono::milliseconds timeou
 bool ws_client::closed() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->closed;
+}
+
+struct silent_ws_client::impl {
+  asio::io_context ioc;
+  websocket::stream<tcp::socket> ws{ioc};
+};
+
+silent_ws_client::silent_ws_client(std::uint16_t port) : impl_(std::make_unique<impl>()) {
+  auto& s = *impl_;
+  s.ws.next_layer().connect(tcp::endpoint(asio::ip::address_v4::loopback(), port));
+  s.ws.next_layer().set_option(tcp::no_delay(true));
+  s.ws.handshake("127.0.0.1:" + std::to_string(port), "/");
+}
+
+silent_ws_client::~silent_ws_client() = default;
+
+void silent_ws_client::write_frames(std::string_view frames) {
+  asio::write(impl_->ws.next_layer(), asio::buffer(frames.data(), frames.size()));
+}
+
+std::string client_frame(bool text, std::string_view payload) {
+  std::string f;
+  f.push_back(static_cast<char>(0x80 | (text ? 0x1 : 0x2)));
+  const std::size_t n = payload.size();
+  if (n < 126) {
+    f.push_back(static_cast<char>(0x80 | n));
+  } else if (n <= 0xFFFF) {
+    f.push_back(static_cast<char>(0x80 | 126));
+    f.push_back(static_cast<char>(n >> 8));
+    f.push_back(static_cast<char>(n & 0xFF));
+  } else {
+    f.push_back(static_cast<char>(0x80 | 127));
+    for (int shift = 56; shift >= 0; shift -= 8) f.push_back(static_cast<char>((n >> shift) & 0xFF));
+  }
+  f.append(4, '\0');  // the mask key
+  f.append(payload);
+  return f;
 }
 
 std::string command_message(std::uint8_t code, std::uint32_t length_word, std::string_view payload) {

@@ -48,6 +48,26 @@ class ws_client {
   std::unique_ptr<impl> impl_;
 };
 
+// A WebSocket client that never reads: the server's messages pile up for it.
+// It writes whole pre-built frames (see `client_frame`), many at a time.
+class silent_ws_client {
+ public:
+  explicit silent_ws_client(std::uint16_t port);
+  ~silent_ws_client();
+  silent_ws_client(const silent_ws_client&) = delete;
+  silent_ws_client& operator=(const silent_ws_client&) = delete;
+
+  void write_frames(std::string_view frames);
+
+ private:
+  struct impl;
+  std::unique_ptr<impl> impl_;
+};
+
+// One client-to-server WebSocket frame (final, masked with a zero key, so
+// the payload goes out as it is).
+std::string client_frame(bool text, std::string_view payload);
+
 // A binary message in the command-buffer layout: 12-byte header and payload.
 std::string command_message(std::uint8_t code, std::string_view payload);
 // Same, with a length word that need not match the payload.
