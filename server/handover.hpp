@@ -2,6 +2,8 @@
 // jobs, later the ROS 2 callbacks): connections belong to that thread alone.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,5 +25,28 @@ bool post_to_server(std::function<void()> work);
 // Sends a text message to `target` from any thread, on the server thread,
 // unless the connection has closed by then.
 void post_text(std::weak_ptr<connection> target, std::string message);
+
+// The same, keeping `hold` alive until the message has been given to the
+// connection or dropped (work the server never runs is dropped with it).
+void post_text(std::weak_ptr<connection> target, std::string message, std::shared_ptr<const void> hold);
+
+// Bounds the messages one producer has handed over that the server thread
+// has not yet taken: a producer faster than the server thread drops what is
+// beyond the limit instead of queueing ever more.
+class handover_budget : public std::enable_shared_from_this<handover_budget> {
+ public:
+  explicit handover_budget(std::size_t limit) noexcept : limit_(limit) {}
+
+  // One place for a message, given back when the returned holder goes (pass
+  // it to `post_text`); null when every place is taken. The budget must be
+  // owned by a shared_ptr.
+  std::shared_ptr<const void> claim();
+
+  std::size_t in_flight() const noexcept { return in_flight_.load(); }
+
+ private:
+  std::atomic<std::size_t> in_flight_{0};
+  std::size_t limit_;
+};
 
 }  // namespace kvt::server

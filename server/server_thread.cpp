@@ -7,6 +7,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <list>
@@ -38,6 +39,9 @@ constexpr auto idle_wait = std::chrono::milliseconds(20);
 // reported at most.
 constexpr auto accept_pause = std::chrono::milliseconds(100);
 constexpr std::uint64_t accept_failure_report_interval_ns = 60'000'000'000;
+// Handlers run in one loop turn at most, between looks at the stop flag and
+// the page's buffer.
+constexpr std::size_t max_handlers_per_turn = 256;
 
 class listener {
  public:
@@ -114,6 +118,16 @@ class listener {
   std::uint64_t last_failure_report_ns_ = 0;
 };
 
+// Runs the handlers that are ready, but at most `max_handlers_per_turn`:
+// `poll()` would also run what other threads post meanwhile, and a steady
+// stream of posted work (a flooded discovery) would then keep the loop from
+// ever looking at the stop flag and the page's buffer again. Socket
+// completions and posted work take their turns in order, so commands are
+// still answered while posted work waits.
+void run_ready_handlers(asio::io_context& ioc) {
+  for (std::size_t ran = 0; ran < max_handlers_per_turn && ioc.poll_one() != 0;) ++ran;
+}
+
 [[noreturn]] void report_port_occupied(std::uint16_t port) {
   platform::show_message_box(platform::message_box_buttons::ok, platform::message_box_icon::error,
                              std::string(port_occupied_title), port_occupied_text(port));
@@ -142,12 +156,11 @@ void run_server(const server_settings& settings, const std::atomic<bool>& stop) 
     core.relay().relay_page_message();
     if (ioc.stopped()) ioc.restart();
     if (platform::monotonic_ns() - core.last_activity_ns() <= busy_polling_ns) {
-      ioc.poll();
+      run_ready_handlers(ioc);
     } else {
       // Wakes at once for socket activity or posted work; at the latest
       // after the idle wait, to look at the page's buffer and the stop flag.
-      ioc.run_one_for(idle_wait);
-      ioc.poll();
+      if (ioc.run_one_for(idle_wait) != 0) run_ready_handlers(ioc);
     }
   }
 

@@ -33,7 +33,7 @@ void handle_discover_devices_start(std::int32_t id, json_object& data, const con
   }
   auto responder = std::make_shared<websocket_discover_responder>(reply_to);
   if (start_discovery(id, static_cast<std::uint32_t>(attempts), static_cast<std::uint32_t>(timeout),
-                      std::move(responder)) != start_result::started) {
+                      std::move(responder)) != start_result::started) {  // id in use, too many, no thread
     reply_to->send_text(reply_error(id, error::internal_error));
     return;
   }

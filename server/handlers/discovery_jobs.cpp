@@ -34,9 +34,12 @@ std::atomic<std::int32_t> threads_running{0};
 void run_rounds(std::shared_ptr<std::atomic<bool>> stop, std::int32_t id, std::uint32_t attempts,
                 std::uint32_t timeout_ms, std::shared_ptr<plc::devices::discover_responder> responder) {
   for (std::uint32_t attempt = 1; attempt <= attempts && !stop->load(); ++attempt) {
-    plc::eip::devices::discover(timeout_ms, [&](const plc::eip::devices::device_info& device) {
-      if (!stop->load()) responder->on_device(id, device);
-    });
+    plc::eip::devices::discover(
+        timeout_ms,
+        [&](const plc::eip::devices::device_info& device) {
+          if (!stop->load()) responder->on_device(id, device);
+        },
+        *stop);
   }
   threads_running.fetch_sub(1);
 }
@@ -48,6 +51,9 @@ start_result start_discovery(std::int32_t id, std::uint32_t attempts, std::uint3
   std::lock_guard lock(jobs_mutex);
   for (const job& j : jobs())
     if (j.id == id) return start_result::duplicate_id;
+  // The count grows only here, under the lock; a thread ending meanwhile can
+  // only lower it, so no more than the cap ever run.
+  if (threads_running.load() >= max_running_discoveries) return start_result::too_many;
   auto stop = std::make_shared<std::atomic<bool>>(false);
   threads_running.fetch_add(1);
   try {

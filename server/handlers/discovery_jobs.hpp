@@ -11,10 +11,15 @@
 
 namespace kvt::server {
 
-enum class start_result { started, duplicate_id, no_thread };
+enum class start_result { started, duplicate_id, too_many, no_thread };
 
-// Starts a search of `attempts` rounds of `timeout_ms` each. A finished
-// search keeps its id until it is stopped.
+// Searches whose threads may run at once; each holds a socket, a thread and
+// the events it has handed to the server thread.
+inline constexpr std::int32_t max_running_discoveries = 8;
+
+// Starts a search of `attempts` rounds of `timeout_ms` each, unless
+// `max_running_discoveries` are running. A finished search keeps its id until
+// it is stopped.
 start_result start_discovery(std::int32_t id, std::uint32_t attempts, std::uint32_t timeout_ms,
                              std::shared_ptr<plc::devices::discover_responder> responder);
 

@@ -1,10 +1,17 @@
 #include "server/handlers/websocket_discover_responder.hpp"
 
+#include <chrono>
+#include <thread>
+
+#include "server/handover.hpp"
 #include "server/json_writer.hpp"
 #include "server/messages.hpp"
-#include "server/handover.hpp"
 
 namespace kvt::server {
+
+namespace {
+constexpr auto full_budget_pause = std::chrono::milliseconds(1);
+}  // namespace
 
 std::string device_discovered_event(std::int32_t id, const plc::eip::devices::device_info& device) {
   json_writer w;
@@ -19,7 +26,16 @@ std::string device_discovered_event(std::int32_t id, const plc::eip::devices::de
 }
 
 void websocket_discover_responder::on_device(std::int32_t id, const plc::eip::devices::device_info& device) {
-  post_text(target_, device_discovered_event(id, device));
+  auto place = budget_->claim();
+  if (!place) {
+    // The server thread is far behind (a flood of replies): this device goes
+    // unreported, and the job's thread pauses instead of racing through
+    // datagrams it cannot report; meanwhile the socket's buffer takes what
+    // arrives, and the kernel drops the rest.
+    std::this_thread::sleep_for(full_budget_pause);
+    return;
+  }
+  post_text(target_, device_discovered_event(id, device), std::move(place));
 }
 
 }  // namespace kvt::server

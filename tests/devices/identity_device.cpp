@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "devices/private_network.hpp"
@@ -57,8 +58,7 @@ std::vector<std::uint8_t> list_identity_reply(const identity& id) {
   return reply;
 }
 
-identity_device::identity_device(identity id, int replies_per_request, std::chrono::milliseconds delay)
-    : id_(std::move(id)), replies_(replies_per_request), delay_(delay) {
+identity_device::identity_device(identity id, answering how) : id_(std::move(id)), how_(how) {
   thread_ = std::thread([this] { serve(); });
   while (!listening_.load() && !stop_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
@@ -69,6 +69,7 @@ identity_device::~identity_device() {
 }
 
 void identity_device::serve() {
+  using clock = std::chrono::steady_clock;
   if (!enter_peer_namespace()) {
     stop_.store(true);
     return;
@@ -87,18 +88,42 @@ void identity_device::serve() {
   }
   listening_.store(true);
   const std::vector<std::uint8_t> reply = list_identity_reply(id_);
+  std::vector<sockaddr_in> requesters;  // every one is sent the repeated replies
+  const auto send_reply = [&](const sockaddr_in& to) {
+    if (::sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) > 0)
+      sent_.fetch_add(1);
+  };
+  // Repeating: flat out sends bursts between looks at the socket.
+  const bool flat_out = how_.repeat_every.count() == 0;
+  clock::time_point repeat_until{};
+  clock::time_point next_repeat{};
   std::uint8_t request[1024];
   while (!stop_.load()) {
+    int wait_ms = 20;
+    if (const auto now = clock::now(); now < repeat_until) {
+      if (now >= next_repeat) {
+        for (int i = 0; i < (flat_out ? 64 : 1); ++i)
+          for (const auto& to : requesters) send_reply(to);
+        next_repeat = now + how_.repeat_every;
+      }
+      const auto until_next = std::chrono::duration_cast<std::chrono::milliseconds>(next_repeat - clock::now());
+      wait_ms = static_cast<int>(std::clamp<std::int64_t>(until_next.count(), 0, 20));
+    }
     pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 20) <= 0) continue;
+    if (::poll(&p, 1, wait_ms) <= 0) continue;
     sockaddr_in from{};
     socklen_t len = sizeof from;
     const ssize_t n = ::recvfrom(fd_, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 24 || request[0] != 0x63 || request[1] != 0x00) continue;  // only List Identity
     requests_.fetch_add(1);
-    if (delay_.count() > 0) std::this_thread::sleep_for(delay_);
-    for (int i = 0; i < replies_; ++i)
-      ::sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    if (how_.delay.count() > 0) std::this_thread::sleep_for(how_.delay);
+    if (how_.empty_datagram_first) ::sendto(fd_, reply.data(), 0, 0, reinterpret_cast<sockaddr*>(&from), len);
+    for (int i = 0; i < how_.replies; ++i) send_reply(from);
+    if (how_.repeat_for.count() > 0) {
+      requesters.push_back(from);
+      repeat_until = clock::now() + how_.repeat_for;
+      next_repeat = clock::now() + how_.repeat_every;
+    }
   }
   ::close(fd_);
 }

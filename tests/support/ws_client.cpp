@@ -107,6 +107,15 @@ std::optional<std::string> ws_client::next_text(std::chrono::milliseconds timeou
   return std::move(m->bytes);
 }
 
+std::deque<ws_message> ws_client::take_all(std::chrono::milliseconds timeout) {
+  auto& s = *impl_;
+  std::deque<ws_message> all;
+  std::unique_lock lock(s.mutex);
+  s.arrived.wait_for(lock, timeout, [&] { return !s.inbox.empty() || s.closed; });
+  all.swap(s.inbox);
+  return all;
+}
+
 bool ws_client::closed() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->closed;

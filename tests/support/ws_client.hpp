@@ -41,6 +41,10 @@ class ws_client {
   // message is binary.
   std::optional<std::string> next_text(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
+  // Every message that has arrived, waiting up to `timeout` for the first;
+  // empty after the time-out. Reads a busy connection in one go.
+  std::deque<ws_message> take_all(std::chrono::milliseconds timeout);
+
   bool closed() const;
 
  private:
