@@ -15,9 +15,17 @@ class connection {
   connection& operator=(const connection&) = delete;
   virtual ~connection() = default;
 
+  // What a message is to its receiver. Each request gets exactly one reply,
+  // so replies may fill the whole back-pressure allowance; events (devices
+  // found, log lines) and notifications only part of it, so that a stream
+  // of them cannot crowd out the replies of a page that reads slowly.
+  enum class kind { reply, event };
+
   // Queue one text or binary message. Messages to a closed connection, or
-  // beyond its back-pressure limit, are dropped.
-  virtual void send_text(std::string message) = 0;
+  // beyond its back-pressure allowance for their kind, are dropped.
+  virtual void send_text(std::string message, kind k) = 0;
+  void send_text(std::string message) { send_text(std::move(message), kind::reply); }
+  void send_event(std::string message) { send_text(std::move(message), kind::event); }
   virtual void send_binary(std::shared_ptr<const std::string> bytes) = 0;
   void send_binary(std::string bytes) { send_binary(std::make_shared<const std::string>(std::move(bytes))); }
 

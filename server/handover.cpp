@@ -25,15 +25,15 @@ bool post_to_server(std::function<void()> work) {
   return true;
 }
 
-void post_text(std::weak_ptr<connection> target, std::string message) {
-  post_text(std::move(target), std::move(message), nullptr);
+void post_event(std::weak_ptr<connection> target, std::string message) {
+  post_event(std::move(target), std::move(message), nullptr);
 }
 
-void post_text(std::weak_ptr<connection> target, std::string message, std::shared_ptr<const void> hold) {
+void post_event(std::weak_ptr<connection> target, std::string message, std::shared_ptr<const void> hold) {
   // Copies of the work (std::function may copy) share the one holder, so it
   // goes when the last of them has run or been destroyed unrun.
   post_to_server([target = std::move(target), message = std::move(message), hold = std::move(hold)]() mutable {
-    if (const auto c = target.lock(); c && c->is_open()) c->send_text(std::move(message));
+    if (const auto c = target.lock(); c && c->is_open()) c->send_event(std::move(message));
   });
 }
 

@@ -22,13 +22,13 @@ void set_server_poster(server_poster poster);
 // no server runs. Safe from any thread.
 bool post_to_server(std::function<void()> work);
 
-// Sends a text message to `target` from any thread, on the server thread,
+// Sends an event (a text message) to `target` from any thread, on the server thread,
 // unless the connection has closed by then.
-void post_text(std::weak_ptr<connection> target, std::string message);
+void post_event(std::weak_ptr<connection> target, std::string message);
 
 // The same, keeping `hold` alive until the message has been given to the
 // connection or dropped (work the server never runs is dropped with it).
-void post_text(std::weak_ptr<connection> target, std::string message, std::shared_ptr<const void> hold);
+void post_event(std::weak_ptr<connection> target, std::string message, std::shared_ptr<const void> hold);
 
 // Bounds the messages one producer has handed over that the server thread
 // has not yet taken: a producer faster than the server thread drops what is
@@ -38,7 +38,7 @@ class handover_budget : public std::enable_shared_from_this<handover_budget> {
   explicit handover_budget(std::size_t limit) noexcept : limit_(limit) {}
 
   // One place for a message, given back when the returned holder goes (pass
-  // it to `post_text`); null when every place is taken. The budget must be
+  // it to `post_event`); null when every place is taken. The budget must be
   // owned by a shared_ptr.
   std::shared_ptr<const void> claim();
 

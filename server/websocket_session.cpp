@@ -60,18 +60,22 @@ void websocket_session::on_read(beast::error_code ec, std::size_t /*bytes*/) {
   if (open_) read_next();
 }
 
-void websocket_session::send_text(std::string message) {
-  enqueue(true, std::make_shared<const std::string>(std::move(message)));
+void websocket_session::send_text(std::string message, kind k) {
+  enqueue(true, std::make_shared<const std::string>(std::move(message)), k);
 }
 
-void websocket_session::send_binary(std::shared_ptr<const std::string> bytes) { enqueue(false, std::move(bytes)); }
+// Relayed buffers and loaded files are answers to what a client sent.
+void websocket_session::send_binary(std::shared_ptr<const std::string> bytes) {
+  enqueue(false, std::move(bytes), kind::reply);
+}
 
-void websocket_session::enqueue(bool text, std::shared_ptr<const std::string> bytes) {
+void websocket_session::enqueue(bool text, std::shared_ptr<const std::string> bytes, kind k) {
   // Beyond the back-pressure limit a slow reader loses messages rather than
   // making the server hold ever more memory for it. A queued message costs
   // its queue entry too: a client that never reads could otherwise pile up
   // millions of one-byte notifications within the byte limit.
-  if (!open_ || !bytes || queued_bytes_ > max_backpressure_bytes) return;
+  const std::size_t allowance = k == kind::reply ? max_backpressure_bytes : max_backpressure_bytes / 2;
+  if (!open_ || !bytes || queued_bytes_ > allowance) return;
   queued_bytes_ += queued_cost(*bytes);
   queue_.push_back({text, std::move(bytes)});
   if (queue_.size() == 1) write_next();

@@ -23,7 +23,8 @@ class websocket_session final : public connection, public std::enable_shared_fro
   // Completes the upgrade that `request` asked for, then reads messages.
   void start(boost::beast::http::request<boost::beast::http::string_body> request);
 
-  void send_text(std::string message) override;
+  void send_text(std::string message, kind k) override;
+  using connection::send_text;
   void send_binary(std::shared_ptr<const std::string> bytes) override;
   using connection::send_binary;
   bool is_open() const noexcept override { return open_; }
@@ -41,7 +42,7 @@ class websocket_session final : public connection, public std::enable_shared_fro
   void on_accept(boost::beast::error_code ec);
   void read_next();
   void on_read(boost::beast::error_code ec, std::size_t bytes);
-  void enqueue(bool text, std::shared_ptr<const std::string> bytes);
+  void enqueue(bool text, std::shared_ptr<const std::string> bytes, kind k);
   void write_next();
   void on_write(boost::beast::error_code ec);
   void end();

@@ -36,7 +36,7 @@ bool store_node_ids(Table* table, std::span<const std::string_view> names, const
   for (const std::string_view name : names) {
     plc::opcua::handle_ptr node = plc::opcua::parse_node_id(name);
     if (!node->valid() && reply_to)
-      reply_to->send_text(log_error(std::string("Failed to parse OPC UA node id: ") + std::string(name)));
+      reply_to->send_event(log_error(std::string("Failed to parse OPC UA node id: ") + std::string(name)));
     table->handles.push_back(std::move(node));
   }
   return true;

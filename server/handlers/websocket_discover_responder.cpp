@@ -35,7 +35,7 @@ void websocket_discover_responder::on_device(std::int32_t id, const plc::eip::de
     std::this_thread::sleep_for(full_budget_pause);
     return;
   }
-  post_text(target_, device_discovered_event(id, device), std::move(place));
+  post_event(target_, device_discovered_event(id, device), std::move(place));
 }
 
 }  // namespace kvt::server

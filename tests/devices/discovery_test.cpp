@@ -309,7 +309,7 @@ TEST(EventHandOver, APlaceComesBackWhenItsWorkIsDropped) {
   auto place = budget->claim();
   ASSERT_TRUE(place);
   EXPECT_FALSE(budget->claim());
-  server::post_text({}, "event", std::move(place));
+  server::post_event({}, "event", std::move(place));
   EXPECT_EQ(budget->in_flight(), 0u);
   EXPECT_TRUE(budget->claim());
 }
