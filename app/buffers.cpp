@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/platform/shared_memory.hpp"
+#include "platform/shared_memory.hpp"
 #include "renderer/page_contract.hpp"
 
 namespace kvt {

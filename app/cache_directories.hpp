@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/platform/file_lock.hpp"
+#include "platform/file_lock.hpp"
 
 namespace kvt {
 

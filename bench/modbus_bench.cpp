@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/platform/clock.hpp"
+#include "platform/clock.hpp"
 #include "demo/controllers/modbus_server.hpp"
 #include "plc/modbus/tcp/driver.hpp"
 #include "plc/modbus/tcp/tag.hpp"

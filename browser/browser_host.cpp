@@ -7,8 +7,8 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "app/platform/termination.hpp"
-#include "app/platform/thread_priority.hpp"
+#include "platform/termination.hpp"
+#include "platform/thread_priority.hpp"
 #include "browser/client_handler.hpp"
 #include "browser/desktop.hpp"
 #include "browser/gobject_ptr.hpp"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/launch_options.hpp"
-#include "app/platform/shared_memory.hpp"
+#include "platform/shared_memory.hpp"
 
 namespace kvt::browser {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/platform/message_box.hpp"
-#include "app/platform/shell_open.hpp"
+#include "platform/message_box.hpp"
+#include "platform/shell_open.hpp"
 #include "browser/desktop.hpp"
 #include "browser/file_dialogs.hpp"
 #include "browser/gobject_ptr.hpp"

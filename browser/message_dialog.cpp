@@ -3,7 +3,7 @@
 #include <future>
 #include <string>
 
-#include "app/platform/message_box.hpp"
+#include "platform/message_box.hpp"
 
 namespace kvt::browser {
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/platform/clock.hpp"
+#include "platform/clock.hpp"
 #include "plc/memory/driver.hpp"
 #include "plc/signal_exchange.hpp"
 #include "plc/value_type.hpp"

@@ -22,9 +22,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "app/platform/clock.hpp"
-#include "app/platform/precise_timer.hpp"
-#include "app/platform/thread_priority.hpp"
+#include "platform/clock.hpp"
+#include "platform/precise_timer.hpp"
+#include "platform/thread_priority.hpp"
 #include "plc/driver_base.hpp"
 #include "plc/scan_batch.hpp"
 #include "plc/scan_pacing.hpp"

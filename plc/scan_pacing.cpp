@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/platform/clock.hpp"
+#include "platform/clock.hpp"
 
 namespace kvt::plc {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/platform/precise_timer.hpp"
+#include "platform/precise_timer.hpp"
 
 namespace kvt::plc {
 

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/platform/clock.hpp"
-#include "app/platform/precise_timer.hpp"
-#include "app/platform/thread_priority.hpp"
+#include "platform/clock.hpp"
+#include "platform/precise_timer.hpp"
+#include "platform/thread_priority.hpp"
 #include "renderer/page_contract.hpp"
 
 namespace kvt::plc {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/platform/thread_priority.hpp"
+#include "platform/thread_priority.hpp"
 #include "browser/navigation_policy.hpp"
 #include "renderer/file_system_functions.hpp"
 #include "renderer/page_bridge.hpp"

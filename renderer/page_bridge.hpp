@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "app/platform/shared_memory.hpp"
+#include "platform/shared_memory.hpp"
 #include "browser/gobject_ptr.hpp"
 
 namespace kvt::page {

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <system_error>
 
-#include "app/platform/dynamic_library.hpp"
-#include "app/platform/executable_path.hpp"
+#include "platform/dynamic_library.hpp"
+#include "platform/executable_path.hpp"
 #include "server/messages.hpp"
 
 namespace kvt::ros2 {

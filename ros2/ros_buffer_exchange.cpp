@@ -3,9 +3,9 @@
 #include <limits>
 #include <string>
 
-#include "app/platform/clock.hpp"
-#include "app/platform/precise_timer.hpp"
-#include "app/platform/thread_priority.hpp"
+#include "platform/clock.hpp"
+#include "platform/precise_timer.hpp"
+#include "platform/thread_priority.hpp"
 #include "renderer/page_contract.hpp"
 #include "ros2/bridge.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/platform/clock.hpp"
+#include "platform/clock.hpp"
 #include "server/websocket_session.hpp"
 
 namespace kvt::server {

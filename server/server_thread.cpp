@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/clock.hpp"
-#include "app/platform/message_box.hpp"
+#include "platform/clock.hpp"
+#include "platform/message_box.hpp"
 #include "server/client_hub.hpp"
 #include "server/http_session.hpp"
 #include "server/messages.hpp"

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/platform/udp_socket.hpp"
+#include "platform/udp_socket.hpp"
 #include "plc/fins/area_table.hpp"
 #include "plc/fins/codes.hpp"
 #include "plc/fins/frame.hpp"

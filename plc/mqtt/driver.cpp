@@ -6,7 +6,7 @@
 #include <string_view>
 #include <thread>
 
-#include "app/platform/clock.hpp"
+#include "platform/clock.hpp"
 #include "plc/connection_params.hpp"
 #include "plc/mqtt/endpoint.hpp"
 #include "plc/mqtt/library_trace.hpp"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/platform/clock.hpp"
+#include "platform/clock.hpp"
 #include "plc/connection_params.hpp"
 #include "plc/scan_pacing.hpp"
 #include "plc/value_type.hpp"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "app/platform/clock.hpp"
+#include "platform/clock.hpp"
 #include "plc/connection_params.hpp"
 #include "plc/s7/batching.hpp"
 #include "plc/s7/host_address.hpp"

@@ -2,7 +2,7 @@
 // installed it gets the buttons and icon.
 #include <gtest/gtest.h>
 
-#include "app/platform/message_box.hpp"
+#include "platform/message_box.hpp"
 
 namespace kvt::platform {
 namespace {

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "app/buffers.hpp"
-#include "app/platform/shared_memory.hpp"
+#include "platform/shared_memory.hpp"
 #include "renderer/page_contract.hpp"
 
 namespace kvt {

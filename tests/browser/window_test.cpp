@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "app/buffers.hpp"
-#include "app/platform/file_lock.hpp"
-#include "app/platform/shared_memory.hpp"
+#include "platform/file_lock.hpp"
+#include "platform/shared_memory.hpp"
 #include "browser/window_harness.hpp"
 #include "demo/controllers/modbus_server.hpp"
 #include "renderer/page_contract.hpp"

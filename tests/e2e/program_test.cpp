@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/buffers.hpp"
-#include "app/platform/shared_memory.hpp"
+#include "platform/shared_memory.hpp"
 #include "demo/controllers/modbus_server.hpp"
 #include "plc/value_type.hpp"
 #include "renderer/page_contract.hpp"

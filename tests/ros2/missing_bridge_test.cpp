@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "app/platform/executable_path.hpp"
+#include "platform/executable_path.hpp"
 #include "ros2/bridge.hpp"
 
 namespace kvt::test {

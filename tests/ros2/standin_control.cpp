@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "app/platform/dynamic_library.hpp"
-#include "app/platform/executable_path.hpp"
+#include "platform/dynamic_library.hpp"
+#include "platform/executable_path.hpp"
 #include "ros2/bridge.hpp"
 
 namespace kvt::test {

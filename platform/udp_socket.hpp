@@ -1,11 +1,13 @@
 // An IPv4 UDP socket bound to any local address and an ephemeral port, with
-// send and receive time-outs. Closed by its owner's destructor.
+// send and receive time-outs, that may be allowed to broadcast. Closed by its
+// owner's destructor.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace kvt::platform {
@@ -20,6 +22,8 @@ struct ipv4_endpoint {
 // Dotted-decimal IPv4 text ("192.168.0.1") to an address in host byte order;
 // no name resolution. nullopt when the text is not such an address.
 std::optional<std::uint32_t> parse_ipv4(std::string_view text) noexcept;
+// An address in host byte order as dotted-decimal text.
+std::string format_ipv4(std::uint32_t address);
 
 // Outcome of a socket call: `error` is 0 on success, else the system's error
 // number (EAGAIN or EWOULDBLOCK after a time-out).
@@ -47,10 +51,15 @@ class udp_socket {
 
   // Changes both time-outs of an open socket. Returns 0 or an error number.
   int set_timeout(std::uint32_t timeout_ms) noexcept;
+  // Allows sending to broadcast addresses. Returns 0 or an error number.
+  int enable_broadcast() noexcept;
 
   io_result send_to(const ipv4_endpoint& to, std::span<const std::byte> data) noexcept;
   // Waits (up to the receive time-out) for one datagram.
   io_result receive(std::span<std::byte> buffer) noexcept;
+  // Waits at most `wait_ms` for one datagram, never longer however many
+  // arrive meanwhile; EAGAIN when none came (or a signal ended the wait).
+  io_result receive_within(std::span<std::byte> buffer, std::uint32_t wait_ms) noexcept;
   // Drops every datagram already queued, without waiting.
   void discard_pending() noexcept;
 

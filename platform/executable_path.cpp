@@ -1,4 +1,4 @@
-#include "app/platform/executable_path.hpp"
+#include "platform/executable_path.hpp"
 
 #include <system_error>
 

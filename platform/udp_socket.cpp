@@ -1,12 +1,14 @@
-#include "app/platform/udp_socket.hpp"
+#include "platform/udp_socket.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <utility>
 
@@ -20,6 +22,14 @@ std::optional<std::uint32_t> parse_ipv4(std::string_view text) noexcept {
   in_addr addr{};
   if (inet_pton(AF_INET, copy, &addr) != 1) return std::nullopt;
   return ntohl(addr.s_addr);
+}
+
+std::string format_ipv4(std::uint32_t address) {
+  in_addr addr{};
+  addr.s_addr = htonl(address);
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &addr, text, sizeof text);
+  return text;
 }
 
 udp_socket::udp_socket(udp_socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -89,18 +99,22 @@ io_result udp_socket::send_to(const ipv4_endpoint& to, std::span<const std::byte
   return r;
 }
 
-io_result udp_socket::receive(std::span<std::byte> buffer) noexcept {
+namespace {
+io_result failure(int error) noexcept {
   io_result r;
-  if (fd_ < 0) {
-    r.error = EBADF;
-    return r;
-  }
+  r.error = error;
+  return r;
+}
+
+io_result receive_from(int fd, std::span<std::byte> buffer, int flags) noexcept {
+  io_result r;
   sockaddr_in from{};
   socklen_t from_len = sizeof from;
   ssize_t n;
   do {
     // MSG_TRUNC reports the datagram's real size, so an oversized one is seen.
-    n = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &from_len);
+    n = ::recvfrom(fd, buffer.data(), buffer.size(), flags | MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
+                   &from_len);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     r.error = errno;
@@ -110,6 +124,28 @@ io_result udp_socket::receive(std::span<std::byte> buffer) noexcept {
   r.truncated = r.bytes > buffer.size();
   r.sender = {ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
   return r;
+}
+}  // namespace
+
+io_result udp_socket::receive(std::span<std::byte> buffer) noexcept {
+  if (fd_ < 0) return failure(EBADF);
+  return receive_from(fd_, buffer, 0);
+}
+
+io_result udp_socket::receive_within(std::span<std::byte> buffer, std::uint32_t wait_ms) noexcept {
+  if (fd_ < 0) return failure(EBADF);
+  // Poll, then take the datagram without blocking: a datagram the kernel
+  // dropped after announcing it (bad checksum) only ends this wait early.
+  pollfd p{fd_, POLLIN, 0};
+  const int ready = ::poll(&p, 1, wait_ms > INT_MAX ? INT_MAX : static_cast<int>(wait_ms));
+  if (ready < 0) return failure(errno == EINTR ? EAGAIN : errno);
+  if (ready == 0) return failure(EAGAIN);
+  return receive_from(fd_, buffer, MSG_DONTWAIT);
+}
+
+int udp_socket::enable_broadcast() noexcept {
+  const int on = 1;
+  return ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ? errno : 0;
 }
 
 void udp_socket::discard_pending() noexcept {

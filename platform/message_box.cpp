@@ -1,4 +1,4 @@
-#include "app/platform/message_box.hpp"
+#include "platform/message_box.hpp"
 
 #include <cstdio>
 #include <mutex>

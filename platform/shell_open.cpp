@@ -1,4 +1,4 @@
-#include "app/platform/shell_open.hpp"
+#include "platform/shell_open.hpp"
 
 #include <gio/gio.h>
 

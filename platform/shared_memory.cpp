@@ -1,4 +1,4 @@
-#include "app/platform/shared_memory.hpp"
+#include "platform/shared_memory.hpp"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,4 +1,4 @@
-#include "app/platform/dynamic_library.hpp"
+#include "platform/dynamic_library.hpp"
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-#include "app/platform/clock.hpp"
+#include "platform/clock.hpp"
 
 #include <ctime>
 

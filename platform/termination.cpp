@@ -1,4 +1,4 @@
-#include "app/platform/termination.hpp"
+#include "platform/termination.hpp"
 
 #include <pthread.h>
 #include <signal.h>

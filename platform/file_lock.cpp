@@ -1,4 +1,4 @@
-#include "app/platform/file_lock.hpp"
+#include "platform/file_lock.hpp"
 
 #include <fcntl.h>
 #include <pwd.h>

@@ -1,4 +1,4 @@
-#include "app/platform/thread_priority.hpp"
+#include "platform/thread_priority.hpp"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>

@@ -1,4 +1,4 @@
-#include "app/platform/precise_timer.hpp"
+#include "platform/precise_timer.hpp"
 
 #include <sys/prctl.h>
 
