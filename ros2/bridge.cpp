@@ -8,13 +8,13 @@
 
 #include "platform/dynamic_library.hpp"
 #include "platform/executable_path.hpp"
-#include "server/messages.hpp"
+#include "ros2/messages.hpp"
 
 namespace kvt::ros2 {
 
 namespace {
 
-namespace error = server::error;
+namespace error = message;
 
 // The export names in the order they are resolved.
 enum export_index : std::size_t {

@@ -12,7 +12,7 @@
 
 #include "ros2/idl_comments.hpp"
 #include "ros2/type_description.hpp"
-#include "server/messages.hpp"
+#include "ros2/messages.hpp"
 
 namespace kvt::ros2 {
 
@@ -236,7 +236,7 @@ bool discover_types_in(std::string_view prefix_list, type_catalogue& out, std::s
     start = end + 1;
   }
   if (prefixes.empty()) {
-    message = server::error::ament_prefix_path_not_set;
+    message = message::ament_prefix_path_not_set;
     return false;
   }
 
@@ -249,7 +249,7 @@ bool discover_types_in(std::string_view prefix_list, type_catalogue& out, std::s
   for (const interface_entry& e : entries) builder.add(e, idl_map);
 
   if (out.messages.empty() && out.services.empty() && out.actions.empty()) {
-    message = server::error::no_ros2_types;
+    message = message::no_ros2_types;
     return false;
   }
   sort_by_name(out.messages);

@@ -4,10 +4,10 @@
 #include <utility>
 
 #include "app/launch_options.hpp"
-#include "ros2/ros2_commands.hpp"
 #include "server/handlers/binding_tables.hpp"
 #include "server/handlers/connection_commands.hpp"
 #include "server/handlers/discover_commands.hpp"
+#include "server/handlers/ros2_commands.hpp"
 #include "server/messages.hpp"
 #include "server/replies.hpp"
 
@@ -27,17 +27,17 @@ constexpr std::array<std::pair<std::string_view, command_handler>, 18> handlers{
     {command::discover_devices_start, &handle_discover_devices_start},
     {command::discover_devices_stop, &handle_discover_devices_stop},
     {command::ros2_enabled, &handle_ros2_enabled},
-    {command::ros2_initialize, &ros2::handle_initialize},
-    {command::ros2_reset, &ros2::handle_reset},
-    {command::ros2_get_types, &ros2::handle_get_types},
-    {command::ros2_create_node, &ros2::handle_create_node},
-    {command::ros2_create_publisher, &ros2::handle_create_publisher},
-    {command::ros2_create_subscription, &ros2::handle_create_subscription},
-    {command::ros2_create_service_client, &ros2::handle_create_service_client},
-    {command::ros2_create_service_server, &ros2::handle_create_service_server},
-    {command::ros2_create_action_client, &ros2::handle_create_action_client},
-    {command::ros2_create_action_server, &ros2::handle_create_action_server},
-    {command::ros2_destroy_handle, &ros2::handle_destroy_handle},
+    {command::ros2_initialize, &handle_ros2_initialize},
+    {command::ros2_reset, &handle_ros2_reset},
+    {command::ros2_get_types, &handle_ros2_get_types},
+    {command::ros2_create_node, &handle_ros2_create_node},
+    {command::ros2_create_publisher, &handle_ros2_create_publisher},
+    {command::ros2_create_subscription, &handle_ros2_create_subscription},
+    {command::ros2_create_service_client, &handle_ros2_create_service_client},
+    {command::ros2_create_service_server, &handle_ros2_create_service_server},
+    {command::ros2_create_action_client, &handle_ros2_create_action_client},
+    {command::ros2_create_action_server, &handle_ros2_create_action_server},
+    {command::ros2_destroy_handle, &handle_ros2_destroy_handle},
 }};
 
 }  // namespace

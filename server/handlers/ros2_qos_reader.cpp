@@ -1,4 +1,4 @@
-#include "ros2/qos_reader.hpp"
+#include "server/handlers/ros2_qos_reader.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -6,12 +6,12 @@
 
 #include "server/messages.hpp"
 
-namespace kvt::ros2 {
+namespace kvt::server {
+
+using namespace ros2;  // the bridge's records and calls
 
 namespace {
 
-namespace key = server::key;
-namespace error = server::error;
 
 // The ROS 2 middleware QoS enumerations' accepted ranges.
 constexpr std::uint64_t max_reliability = 4;
@@ -25,28 +25,28 @@ enum class presence { absent, valid, invalid };
 // A number that is not an unsigned integer (negative, fractional, too large)
 // is a value out of range, not a missing one: ignoring it would silently
 // give the endpoint the library's default.
-presence read_unsigned(server::json_object& qos, std::string_view name, std::uint64_t& out) {
-  if (server::request_failed()) return presence::invalid;
+presence read_unsigned(json_object& qos, std::string_view name, std::uint64_t& out) {
+  if (request_failed()) return presence::invalid;
   auto field = qos.find_field_unordered(name);
-  if (server::read_failed(field.error())) return server::request_failed() ? presence::invalid : presence::absent;
+  if (read_failed(field.error())) return request_failed() ? presence::invalid : presence::absent;
   simdjson::ondemand::json_type type;
-  if (server::read_failed(field.type().get(type))) return presence::invalid;
+  if (read_failed(field.type().get(type))) return presence::invalid;
   if (type != simdjson::ondemand::json_type::number) return presence::absent;
   return field.get_uint64().get(out) ? presence::invalid : presence::valid;
 }
 
-presence read_seconds(server::json_object& qos, std::string_view name, double& out) {
-  if (server::request_failed()) return presence::invalid;
+presence read_seconds(json_object& qos, std::string_view name, double& out) {
+  if (request_failed()) return presence::invalid;
   auto field = qos.find_field_unordered(name);
-  if (server::read_failed(field.error())) return server::request_failed() ? presence::invalid : presence::absent;
+  if (read_failed(field.error())) return request_failed() ? presence::invalid : presence::absent;
   simdjson::ondemand::json_type type;
-  if (server::read_failed(field.type().get(type))) return presence::invalid;
+  if (read_failed(field.type().get(type))) return presence::invalid;
   if (type != simdjson::ondemand::json_type::number) return presence::absent;
   if (field.get_double().get(out) || !std::isfinite(out) || out < 0) return presence::invalid;
   return presence::valid;
 }
 
-bool enumeration(server::json_object& qos, std::string_view name, std::uint64_t max, std::uint8_t& set,
+bool enumeration(json_object& qos, std::string_view name, std::uint64_t max, std::uint8_t& set,
                  std::uint32_t& value, bool reject_two = false) {
   std::uint64_t v = 0;
   switch (read_unsigned(qos, name, v)) {
@@ -60,7 +60,7 @@ bool enumeration(server::json_object& qos, std::string_view name, std::uint64_t 
   return true;
 }
 
-bool seconds(server::json_object& qos, std::string_view name, std::uint8_t& set, double& value) {
+bool seconds(json_object& qos, std::string_view name, std::uint8_t& set, double& value) {
   double v = 0;
   switch (read_seconds(qos, name, v)) {
     case presence::absent: return true;
@@ -74,10 +74,10 @@ bool seconds(server::json_object& qos, std::string_view name, std::uint8_t& set,
 
 }  // namespace
 
-bool read_qos(server::json_object& data, qos_record& qos, std::string_view& message) {
+bool read_qos(json_object& data, qos_record& qos, std::string_view& message) {
   qos = qos_record{};
-  server::json_object q;
-  if (!server::read_object(data, key::qos, q)) return true;
+  json_object q;
+  if (!read_object(data, key::qos, q)) return true;
 
   if (!enumeration(q, key::reliability, max_reliability, qos.reliability_set, qos.reliability)) {
     message = error::qos_reliability_invalid;
@@ -112,11 +112,11 @@ bool read_qos(server::json_object& data, qos_record& qos, std::string_view& mess
     return false;
   }
   bool avoid = false;
-  if (server::read_bool(q, key::avoid_ros_namespace_conventions, avoid)) {
+  if (read_bool(q, key::avoid_ros_namespace_conventions, avoid)) {
     qos.avoid_ros_namespace_conventions_set = 1;
     qos.avoid_ros_namespace_conventions = avoid ? 1 : 0;
   }
   return true;
 }
 
-}  // namespace kvt::ros2
+}  // namespace kvt::server

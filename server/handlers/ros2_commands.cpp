@@ -1,4 +1,4 @@
-#include "ros2/ros2_commands.hpp"
+#include "server/handlers/ros2_commands.hpp"
 
 #include <limits>
 #include <string>
@@ -6,22 +6,19 @@
 
 #include "app/launch_options.hpp"
 #include "ros2/bridge.hpp"
-#include "ros2/catalogue_reply.hpp"
-#include "ros2/qos_reader.hpp"
+#include "server/handlers/ros2_catalogue_reply.hpp"
+#include "server/handlers/ros2_qos_reader.hpp"
 #include "ros2/type_discovery.hpp"
 #include "server/json_writer.hpp"
 #include "server/messages.hpp"
 #include "server/replies.hpp"
 
-namespace kvt::ros2 {
+namespace kvt::server {
+
+using namespace ros2;  // the bridge's records and calls
 
 namespace {
 
-namespace key = server::key;
-namespace error = server::error;
-using server::reply_bool;
-using server::reply_error;
-using server::reply_false_error;
 
 constexpr std::uint64_t max_handle = std::numeric_limits<handle>::max();
 
@@ -31,7 +28,7 @@ bool c_string_safe(std::string_view text) { return text.find('\0') == std::strin
 
 bool read_text(json_object& data, std::string_view name, bool allow_empty, std::string& out) {
   std::string_view text;
-  if (!server::read_string(data, name, text) || (!allow_empty && text.empty()) || !c_string_safe(text)) return false;
+  if (!read_string(data, name, text) || (!allow_empty && text.empty()) || !c_string_safe(text)) return false;
   out.assign(text);
   return true;
 }
@@ -40,13 +37,13 @@ bool read_text(json_object& data, std::string_view name, bool allow_empty, std::
 // is one from → to pair, in document order, and must be a string.
 bool read_remappings(json_object& data, std::vector<remapping>& out) {
   json_object members;
-  if (!server::read_object(data, key::remappings, members)) return true;
+  if (!read_object(data, key::remappings, members)) return true;
   for (auto member : members) {
     std::string_view from;
     std::string_view to;
-    if (server::read_failed(member.unescaped_key().get(from))) return false;
+    if (read_failed(member.unescaped_key().get(from))) return false;
     std::string from_text(from);  // the key's view does not outlive the next read
-    if (server::read_failed(member.value().get_string().get(to)) || !c_string_safe(from_text) || !c_string_safe(to)) return false;
+    if (read_failed(member.value().get_string().get(to)) || !c_string_safe(from_text) || !c_string_safe(to)) return false;
     out.emplace_back(std::move(from_text), std::string(to));
   }
   return true;
@@ -57,7 +54,7 @@ void create_endpoint(endpoint_kind kind, std::string_view type_key, std::string_
   std::uint64_t node = 0;
   // A node id beyond 32 bits would name another node once cut to its low
   // bits, so it is refused.
-  if (!server::read_uint(data, key::node_id, node) || node > max_handle) {
+  if (!read_uint(data, key::node_id, node) || node > max_handle) {
     reply_to->send_text(reply_error(id, error::node_id_invalid));
     return;
   }
@@ -83,12 +80,12 @@ void create_endpoint(endpoint_kind kind, std::string_view type_key, std::string_
     reply_to->send_text(reply_error(id, message));
     return;
   }
-  reply_to->send_text(server::reply_unsigned(id, created));
+  reply_to->send_text(reply_unsigned(id, created));
 }
 
 }  // namespace
 
-void handle_initialize(std::int32_t id, json_object& /*data*/, const connection_ptr& reply_to) {
+void handle_ros2_initialize(std::int32_t id, json_object& /*data*/, const connection_ptr& reply_to) {
   if (!launch_options().ros2) {
     reply_to->send_text(reply_bool(id, false));
     return;
@@ -97,7 +94,7 @@ void handle_initialize(std::int32_t id, json_object& /*data*/, const connection_
   reply_to->send_text(bridge_initialize(message) ? reply_bool(id, true) : reply_false_error(id, message));
 }
 
-void handle_reset(std::int32_t id, json_object& /*data*/, const connection_ptr& reply_to) {
+void handle_ros2_reset(std::int32_t id, json_object& /*data*/, const connection_ptr& reply_to) {
   if (!launch_options().ros2) {
     reply_to->send_text(reply_bool(id, false));
     return;
@@ -106,9 +103,9 @@ void handle_reset(std::int32_t id, json_object& /*data*/, const connection_ptr& 
   reply_to->send_text(bridge_reset(message) ? reply_bool(id, true) : reply_false_error(id, message));
 }
 
-void handle_get_types(std::int32_t id, json_object& /*data*/, const connection_ptr& reply_to) {
+void handle_ros2_get_types(std::int32_t id, json_object& /*data*/, const connection_ptr& reply_to) {
   if (!launch_options().ros2) {
-    server::json_writer w;
+    json_writer w;
     w.begin_object().key(key::id).number(id).key(key::data).null().end_object();
     reply_to->send_text(w.take());
     return;
@@ -122,7 +119,7 @@ void handle_get_types(std::int32_t id, json_object& /*data*/, const connection_p
   reply_to->send_text(catalogue_reply(id, catalogue));
 }
 
-void handle_create_node(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
+void handle_ros2_create_node(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
   std::string name;
   if (!read_text(data, key::name, false, name)) {
     reply_to->send_text(reply_error(id, error::name_invalid));
@@ -144,36 +141,36 @@ void handle_create_node(std::int32_t id, json_object& data, const connection_ptr
     reply_to->send_text(reply_error(id, message));
     return;
   }
-  reply_to->send_text(server::reply_unsigned(id, created));
+  reply_to->send_text(reply_unsigned(id, created));
 }
 
-void handle_create_publisher(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
+void handle_ros2_create_publisher(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
   create_endpoint(endpoint_kind::publisher, key::message_type, error::message_type_invalid, id, data, reply_to);
 }
 
-void handle_create_subscription(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
+void handle_ros2_create_subscription(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
   create_endpoint(endpoint_kind::subscription, key::message_type, error::message_type_invalid, id, data, reply_to);
 }
 
-void handle_create_service_client(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
+void handle_ros2_create_service_client(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
   create_endpoint(endpoint_kind::service_client, key::service_type, error::service_type_invalid, id, data, reply_to);
 }
 
-void handle_create_service_server(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
+void handle_ros2_create_service_server(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
   create_endpoint(endpoint_kind::service_server, key::service_type, error::service_type_invalid, id, data, reply_to);
 }
 
-void handle_create_action_client(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
+void handle_ros2_create_action_client(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
   create_endpoint(endpoint_kind::action_client, key::action_type, error::action_type_invalid, id, data, reply_to);
 }
 
-void handle_create_action_server(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
+void handle_ros2_create_action_server(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
   create_endpoint(endpoint_kind::action_server, key::action_type, error::action_type_invalid, id, data, reply_to);
 }
 
-void handle_destroy_handle(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
+void handle_ros2_destroy_handle(std::int32_t id, json_object& data, const connection_ptr& reply_to) {
   std::uint64_t target = 0;
-  if (!server::read_uint(data, key::id, target) || target > max_handle) {
+  if (!read_uint(data, key::id, target) || target > max_handle) {
     reply_to->send_text(reply_false_error(id, error::ros2_handle_invalid));
     return;
   }
@@ -182,4 +179,4 @@ void handle_destroy_handle(std::int32_t id, json_object& data, const connection_
                                                                                     : reply_false_error(id, message));
 }
 
-}  // namespace kvt::ros2
+}  // namespace kvt::server

@@ -6,10 +6,10 @@
 
 #include "ros2/type_catalogue.hpp"
 
-namespace kvt::ros2 {
+namespace kvt::server {
 
 // Every string is escaped, names included: a type or field name with a quote
 // or a control character must not break the reply.
-std::string catalogue_reply(std::int32_t id, const type_catalogue& catalogue);
+std::string catalogue_reply(std::int32_t id, const ros2::type_catalogue& catalogue);
 
-}  // namespace kvt::ros2
+}  // namespace kvt::server

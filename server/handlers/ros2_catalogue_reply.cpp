@@ -1,14 +1,14 @@
-#include "ros2/catalogue_reply.hpp"
+#include "server/handlers/ros2_catalogue_reply.hpp"
 
 #include "server/json_writer.hpp"
 #include "server/messages.hpp"
 
-namespace kvt::ros2 {
+namespace kvt::server {
+
+using namespace ros2;  // the bridge's records and calls
 
 namespace {
 
-namespace key = server::key;
-using server::json_writer;
 
 void write_fields(json_writer& w, std::string_view name, const field_list& fields) {
   w.key(name).begin_array();
@@ -58,4 +58,4 @@ std::string catalogue_reply(std::int32_t id, const type_catalogue& catalogue) {
   return w.take();
 }
 
-}  // namespace kvt::ros2
+}  // namespace kvt::server
