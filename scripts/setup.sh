@@ -3,6 +3,10 @@
 # Debian packages, Snap7 (from the sources inside the node-snap7 npm package)
 # and open62541 (from Debian's source package). Third-party builds go into
 # the project-local prefix .deps/prefix; a second run only checks and returns.
+#
+# `setup.sh --fuzz-prefix DIR` also builds open62541 without link-time
+# optimisation into DIR (sources and build beside it), for the clang fuzz
+# build of scripts/fuzz.sh: clang's linker cannot take GCC's LTO objects.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -10,6 +14,8 @@ deps="$root/.deps"
 prefix="$deps/prefix"
 downloads="$deps/downloads"
 jobs=$(nproc)
+fuzz_prefix=""
+if [ "${1:-}" = "--fuzz-prefix" ] && [ -n "${2:-}" ]; then fuzz_prefix=$2; fi
 
 snap7_package="node-snap7@1.0.9"
 snap7_tarball="node-snap7-1.0.9.tgz"
@@ -26,6 +32,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   mosquitto python3-pymodbus python3-serial python3-serial-asyncio
   libwebkitgtk-6.0-dev libgtk-4-dev xvfb xauth dbus-x11 fonts-dejavu-core x11-apps xdotool imagemagick
+  clang libclang-rt-14-dev
 )
 
 say() { printf '[setup] %s\n' "$*"; }
@@ -115,29 +122,34 @@ fetch_open62541() {
   rm -rf "$work"
 }
 
-build_open62541() {
-  local stamp="$prefix/.open62541-$open62541_version"
-  if [ -f "$stamp" ]; then say "open62541: present in .deps/prefix"; return; fi
+build_open62541() { # install prefix, work folder (sources, build, logs), name, extra cmake options...
+  local into=$1 work=$2 name=$3
+  shift 3
+  local stamp="$into/.open62541-$open62541_version"
+  if [ -f "$stamp" ]; then say "$name: present in ${into#"$root/"}"; return; fi
   mkdir -p "$downloads"
   [ -f "$downloads/$open62541_tarball" ] || fetch_open62541
   verify_sha256 "$downloads/$open62541_tarball" "$open62541_sha256"
-  say "open62541: building static with the reduced namespace zero (about 30 s)"
-  rm -rf "$deps/src/open62541" "$deps/build/open62541"
-  mkdir -p "$deps/src/open62541"
-  tar -xzf "$downloads/$open62541_tarball" -C "$deps/src/open62541" --strip-components=1
-  cmake -S "$deps/src/open62541" -B "$deps/build/open62541" -G Ninja \
+  say "$name: building static with the reduced namespace zero (about 30 s)"
+  rm -rf "$work/src/$name" "$work/build/$name"
+  mkdir -p "$work/src/$name"
+  tar -xzf "$downloads/$open62541_tarball" -C "$work/src/$name" --strip-components=1
+  cmake -S "$work/src/$name" -B "$work/build/$name" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DCMAKE_POSITION_INDEPENDENT_CODE=ON \
     -DUA_NAMESPACE_ZERO=REDUCED -DUA_BUILD_EXAMPLES=OFF -DUA_BUILD_UNIT_TESTS=OFF \
-    -DUA_ENABLE_AMALGAMATION=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >"$deps/open62541-configure.log" 2>&1 \
-    || fail "open62541 configure failed, see $deps/open62541-configure.log"
-  cmake --build "$deps/build/open62541" -j "$jobs" >"$deps/open62541-build.log" 2>&1 \
-    || fail "open62541 build failed, see $deps/open62541-build.log"
-  cmake --install "$deps/build/open62541" >/dev/null
+    -DUA_ENABLE_AMALGAMATION=OFF -DCMAKE_INSTALL_PREFIX="$into" "$@" >"$work/$name-configure.log" 2>&1 \
+    || fail "$name configure failed, see $work/$name-configure.log"
+  cmake --build "$work/build/$name" -j "$jobs" >"$work/$name-build.log" 2>&1 \
+    || fail "$name build failed, see $work/$name-build.log"
+  cmake --install "$work/build/$name" >/dev/null
   touch "$stamp"
-  say "open62541: installed"
+  say "$name: installed"
 }
 
 install_packages
 build_snap7
-build_open62541
+build_open62541 "$prefix" "$deps" open62541
+if [ -n "$fuzz_prefix" ]; then
+  build_open62541 "$fuzz_prefix" "$(dirname "$fuzz_prefix")" open62541-no-lto -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF
+fi
 say "done: dependencies are in place"

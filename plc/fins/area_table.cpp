@@ -52,13 +52,13 @@ family family_of_model(std::string_view model) noexcept {
   return family::unknown;
 }
 
-std::optional<fins_address> resolve(family f, access a, service s, std::string_view area_name, std::uint32_t word,
-                                    std::uint8_t bit_number) noexcept {
+std::optional<fins_address> resolve(family f, access a, service s, std::string_view area_name,
+                                    std::uint32_t word_number, std::uint8_t bit_number) noexcept {
   for (const area_row& r : rows) {
     if (r.fam != f || r.acc != a || r.name != area_name) continue;
-    if (word < r.lowest || word > r.highest) continue;
-    if (s == service::read ? !r.readable : (!r.writable || word < r.writable_from)) continue;
-    return fins_address{r.area_code, static_cast<std::uint16_t>(r.start + word - r.lowest),
+    if (word_number < r.lowest || word_number > r.highest) continue;
+    if (s == service::read ? !r.readable : (!r.writable || word_number < r.writable_from)) continue;
+    return fins_address{r.area_code, static_cast<std::uint16_t>(r.start + word_number - r.lowest),
                         a == access::bit ? bit_number : std::uint8_t{0}};
   }
   return std::nullopt;

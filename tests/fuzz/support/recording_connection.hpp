@@ -1,0 +1,31 @@
+// A command-server connection that keeps what is sent to it, for the fuzz
+// targets that drive the protocol layer without a socket.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/connection.hpp"
+
+namespace kvt::fuzz {
+
+class recording_connection final : public server::connection {
+ public:
+  using server::connection::send_binary;
+
+  void send_text(std::string message) override { texts.push_back(std::move(message)); }
+  void send_binary(std::shared_ptr<const std::string> bytes) override { binaries.push_back(*bytes); }
+  bool is_open() const noexcept override { return open; }
+
+  void forget() {
+    texts.clear();
+    binaries.clear();
+  }
+
+  std::vector<std::string> texts;
+  std::vector<std::string> binaries;
+  bool open = true;
+};
+
+}  // namespace kvt::fuzz
