@@ -7,12 +7,13 @@
 // Checked for every message:
 // - every text sent is one valid JSON object in valid UTF-8;
 // - no binary message is sent;
-// - a valid JSON request ({"id": unsigned, "type": string, "data": object})
-//   gets exactly one reply carrying "id", with the request's id; an unknown
-//   type gets the "Message type invalid" error;
+// - a valid JSON request ({"id": unsigned, "type": string, "data": object},
+//   each key once) gets exactly one reply carrying "id", with the request's
+//   id; an unknown type gets the "Message type invalid" error;
 // - valid JSON that is not such a request, and text that is not JSON at all
 //   (a syntax error, not merely a number or a nesting depth beyond what
-//   simdjson's DOM takes), get no reply.
+//   simdjson's DOM takes), get no reply;
+// - no message gets more than one reply carrying "id".
 //
 // Connection commands may try to reach the hosts they name, so this target
 // refuses to run where any network interface is up: run it inside an empty
@@ -148,6 +149,15 @@ request_view classify(std::string_view message) {
   r.shape = request_shape::json_not_request;
   if (root.get(request) || request["id"].get(id) || request["type"].get(r.type) || request["data"].get(r.data))
     return r;
+  // Which of two equal keys counts is not defined (the on-demand reader
+  // takes the next one after the key it read before).
+  int repeated = -3;
+  for (const auto field : request)
+    if (field.key == "id" || field.key == "type" || field.key == "data") ++repeated;
+  if (repeated != 0) {
+    r.shape = request_shape::undecided;
+    return r;
+  }
   r.shape = request_shape::valid_request;
   r.id = static_cast<std::int32_t>(static_cast<std::uint32_t>(id));
   return r;
@@ -220,6 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
   }
   KVT_FUZZ_CHECK(page->binaries.empty(), "a text message was answered with a binary message");
+  KVT_FUZZ_CHECK(replies <= 1, "one message got %zu replies", replies);
 
   switch (request.shape) {
     case request_shape::valid_request:

@@ -15,7 +15,7 @@ class recording_connection final : public server::connection {
   using server::connection::send_binary;
 
   void send_text(std::string message) override { texts.push_back(std::move(message)); }
-  void send_binary(std::shared_ptr<const std::string> bytes) override { binaries.push_back(*bytes); }
+  void send_binary(std::shared_ptr<const std::string> bytes) override { binaries.push_back(std::move(bytes)); }
   bool is_open() const noexcept override { return open; }
 
   void forget() {
@@ -24,7 +24,7 @@ class recording_connection final : public server::connection {
   }
 
   std::vector<std::string> texts;
-  std::vector<std::string> binaries;
+  std::vector<std::shared_ptr<const std::string>> binaries;  // shared with the other receivers, as sent
   bool open = true;
 };
 
