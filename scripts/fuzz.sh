@@ -14,6 +14,11 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 say() { printf '[fuzz] %s\n' "$*"; }
+# The lines of a run's log that say what went wrong.
+what_failed() {
+  awk '/check failed/ { print; getline; print; next }
+       /Assertion .* failed|runtime error|ERROR: AddressSanitizer|ERROR: libFuzzer|SUMMARY/ { print }' "$1" | head -6 | sed 's/^/         /'
+}
 
 limit=(-max_total_time=60)
 if [ $# -gt 0 ]; then
@@ -63,13 +68,14 @@ for t in "${targets[@]}"; do
   # Inputs that once showed a fault: each runs once and must pass.
   if compgen -G "$seeds/regression/$t/*" >/dev/null; then
     for input in "$seeds/regression/$t"/*; do
-      if ! "${wrap[@]}" "$bin" "${options[@]}" "$input" >"$work/regression-$(basename "$input").log" 2>&1; then
+      log="$work/regression-$(basename "$input").log"
+      if "${wrap[@]}" "$bin" "${options[@]}" "$input" >"$log" 2>&1; then
+        cp "$input" "$work/corpus/"
+      else
         say "$t: FAILED on the regression input tests/fuzz/corpus/regression/$t/$(basename "$input")"
-        grep -E 'check failed|runtime error|ERROR: |SUMMARY' -A1 "$work/regression-$(basename "$input").log" | head -6 |
-          sed 's/^/         /'
+        what_failed "$log"
         ok=0
       fi
-      cp "$input" "$work/corpus/"
     done
   fi
 
@@ -85,7 +91,7 @@ for t in "${targets[@]}"; do
   if [ "$status" -ne 0 ]; then
     ok=0
     say "$t: FOUND A FAULT (exit $status):"
-    grep -E 'check failed|runtime error|ERROR: |SUMMARY' -A1 "$work/log" | head -8 | sed 's/^/         /'
+    what_failed "$work/log"
     crash=$(sed -n 's/.*Test unit written to //p' "$work/log" | tail -1)
     say "$t: the input is ${crash:-(not written, see the log)}"
   fi

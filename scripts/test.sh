@@ -38,4 +38,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 ru
 configure_and_build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVT_SANITIZE=thread -DKVT_BUILD_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_tests tsan -LE "deps|gui"
 
+say "fuzzing every target for 15 seconds"
+"$root/scripts/fuzz.sh" 15
+
 say "all test runs passed"
