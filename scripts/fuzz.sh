@@ -79,15 +79,17 @@ for t in "${targets[@]}"; do
     done
   fi
 
+  started=$SECONDS
   if "${wrap[@]}" "$bin" "${options[@]}" "${limit[@]}" "$work/corpus" >"$work/log" 2>&1; then
     status=0
   else
     status=$?
   fi
+  took=$((SECONDS - started))
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/log" | tail -1)
   cov=$(grep -oE 'cov: [0-9]+' "$work/log" | tail -1 || true)
-  say "$t: ${execs:-?} inputs (${rate:-?}/s, ${cov:-cov: ?}), log build/fuzz-runs/$t/log"
+  say "$t: ${execs:-?} inputs in ${took} s (${rate:-?}/s, ${cov:-cov: ?}), log build/fuzz-runs/$t/log"
   if [ "$status" -ne 0 ]; then
     ok=0
     say "$t: FOUND A FAULT (exit $status):"
