@@ -145,19 +145,22 @@ request_view classify(std::string_view message) {
     default: r.shape = request_shape::not_json; return r;
   }
   simdjson::dom::object request;
-  std::uint64_t id = 0;
   r.shape = request_shape::json_not_request;
-  if (root.get(request) || request["id"].get(id) || request["type"].get(r.type) || request["data"].get(r.data))
-    return r;
+  if (root.get(request)) return r;
   // Which of two equal keys counts is not defined (the on-demand reader
   // takes the next one after the key it read before).
-  int repeated = -3;
-  for (const auto field : request)
-    if (field.key == "id" || field.key == "type" || field.key == "data") ++repeated;
-  if (repeated != 0) {
+  int id_keys = 0, type_keys = 0, data_keys = 0;
+  for (const auto field : request) {
+    id_keys += field.key == "id";
+    type_keys += field.key == "type";
+    data_keys += field.key == "data";
+  }
+  if (id_keys > 1 || type_keys > 1 || data_keys > 1) {
     r.shape = request_shape::undecided;
     return r;
   }
+  std::uint64_t id = 0;
+  if (request["id"].get(id) || request["type"].get(r.type) || request["data"].get(r.data)) return r;
   r.shape = request_shape::valid_request;
   r.id = static_cast<std::int32_t>(static_cast<std::uint32_t>(id));
   return r;
