@@ -5,7 +5,8 @@
 // latter two take names with their tags).
 //
 // Checked for every message:
-// - every text sent is one valid JSON object in valid UTF-8;
+// - every text sent is one valid JSON object in valid UTF-8, sent as a reply
+//   when it carries "id" and as an event otherwise;
 // - no binary message is sent;
 // - a valid JSON request ({"id": unsigned, "type": string, "data": object},
 //   each key once) gets exactly one reply carrying "id", with the request's
@@ -219,14 +220,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
   std::size_t replies = 0;
   std::string reply_id;
-  for (const std::string& text : page->texts) {
+  for (std::size_t i = 0; i < page->texts.size(); ++i) {
+    const std::string& text = page->texts[i];
     simdjson::dom::element reply;
     std::string why;
     KVT_FUZZ_CHECK(fuzz::parse_json(text, reply, why), "a text sent is not valid JSON (%s): %s", why.c_str(),
                    fuzz::printable(text).c_str());
     KVT_FUZZ_CHECK(reply.is_object(), "a text sent is not a JSON object: %s", fuzz::printable(text).c_str());
     std::int64_t id = 0;
-    if (!reply["id"].get(id)) {
+    const bool is_reply = !reply["id"].get(id);
+    KVT_FUZZ_CHECK(page->text_kinds[i] == (is_reply ? server::connection::kind::reply : server::connection::kind::event),
+                   "%s was sent as %s: %s", is_reply ? "a reply" : "an event", is_reply ? "an event" : "a reply",
+                   fuzz::printable(text).c_str());
+    if (is_reply) {
       ++replies;
       reply_id = std::to_string(id);
       stop_started_searches(reply);
