@@ -89,6 +89,9 @@ TEST_F(HostileInput, MessagesThatAreNotOneWellFormedObjectGetNoReply) {
 }
 
 TEST_F(HostileInput, ClientsThatNeverReadCannotExhaustMemory) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "resident memory says nothing under a sanitizer's allocator";
+#endif
   // Ten clients that never read; another one registers as the page again
   // and again, and each registration sends every client one byte.
   std::vector<std::unique_ptr<silent_ws_client>> idle;
