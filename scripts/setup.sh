@@ -26,6 +26,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   mosquitto python3-pymodbus python3-serial python3-serial-asyncio
   libwebkitgtk-6.0-dev libgtk-4-dev xvfb xauth dbus-x11 fonts-dejavu-core x11-apps xdotool imagemagick
+  desktop-file-utils appstream
 )
 
 say() { printf '[setup] %s\n' "$*"; }
