@@ -64,10 +64,11 @@ else
 fi
 
 say "the installed program under a virtual display loads the installed page bridge"
-exec 3< <(Xvfb -displayfd 1 -screen 0 1280x800x24 -nolisten tcp 2>/dev/null & echo "pid $!")
-read -r _ xvfb_pid <&3
-pids+=("$xvfb_pid")
-read -r -t 10 display <&3 || fail "Xvfb did not start"
+Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9>"$scratch/display" 2>/dev/null &
+pids+=("$!")
+for _ in $(seq 50); do [ -s "$scratch/display" ] && break; sleep 0.2; done
+display=$(tr -d '\n' <"$scratch/display")
+[ -n "$display" ] || fail "Xvfb did not start"
 mkdir -p "$scratch/tmp"
 # --dev: the start page is on the loopback host, nothing leaves the machine;
 # --port=0: any free port, beside other copies of the program.
@@ -82,6 +83,8 @@ for _ in $(seq 150); do
 done
 [ -n "$loaded" ] || { cat "$scratch/program.log" >&2; fail "no web process loaded $bridge"; }
 kill -TERM "$program"
+for _ in $(seq 75); do kill -0 "$program" 2>/dev/null || break; sleep 0.2; done
+kill -0 "$program" 2>/dev/null && fail "the program did not end within 15 s of SIGTERM"
 status=0
 wait "$program" || status=$?
 [ "$status" -eq 0 ] || { cat "$scratch/program.log" >&2; fail "the program ended with $status after SIGTERM"; }
