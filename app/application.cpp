@@ -10,7 +10,9 @@
 
 #include "app/buffers.hpp"
 #include "app/cache_directories.hpp"
+#include "app/command_line_help.hpp"
 #include "app/launch_options.hpp"
+#include "app/program_folders.hpp"
 #include "platform/executable_path.hpp"
 #include "platform/file_lock.hpp"
 #include "platform/shared_memory.hpp"
@@ -34,9 +36,6 @@ namespace {
 constexpr int exit_no_display = 3;
 constexpr int exit_no_buffers = 2;
 constexpr int exit_no_cache = 4;
-
-constexpr const char* extension_folder = "web-extensions";
-constexpr const char* icon_folder = "icons";
 
 // The three buffers of this process. Their names are removed on a quick exit
 // too (the command server ends the process that way when its port is taken),
@@ -74,10 +73,21 @@ bool create_buffers(process_buffers& buffers, const launch_options_record& optio
   return true;
 }
 
+// Writes a text for "--help" or "--version"; the exit code is 1 when
+// standard output could not take it.
+int answer(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int run_application(int argc, char** argv) {
   const launch_options_record& options = parse_launch_options(argc, argv);
+  // Answered before any display, buffer or lock is touched, so that both
+  // work over SSH and in scripts.
+  if (options.help) return answer(help_text());
+  if (options.version) return answer(version_text());
   browser::prepare_web_process_environment();
   if (!browser::init_display()) {
     std::fprintf(stderr,
@@ -140,9 +150,13 @@ int run_application(int argc, char** argv) {
   browser::browser_settings settings;
   settings.options = options;
   settings.cache_directory = cache.directory;
-  const auto exe_dir = platform::executable_directory();
-  settings.extension_directory = exe_dir / extension_folder;
-  settings.icon_directory = exe_dir / icon_folder;
+  const program_folders folders = find_program_folders(platform::executable_directory());
+  std::error_code missing;
+  if (!std::filesystem::is_directory(folders.extensions, missing))
+    std::fprintf(stderr, "Kestrel Connect: the page bridge's folder %s is missing; pages get no connect object\n",
+                 folders.extensions.c_str());
+  settings.extension_directory = folders.extensions;
+  settings.icon_directory = folders.icons;
   // WebKit refuses root's home as a sandbox path: as root the page works in
   // the temporary directory only.
   const auto home = platform::home_directory();

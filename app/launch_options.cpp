@@ -103,6 +103,8 @@ launch_options_record parse_launch_arguments(std::span<const std::string_view> a
   r.staging = has("staging");
   r.tools = has("tools");
   r.ros2 = has("ros2");
+  r.help = has("help") || has("h");
+  r.version = has("version");
 
   if (const std::string_view port = value("port"); !port.empty()) {
     // Taken as unsigned: 0 to 65535 is a port, anything else keeps the default.

@@ -20,6 +20,8 @@ struct launch_options_record {
   std::string model;                // "--model"
   std::uint64_t ros2_buffer = 0;    // "--ros2-buffer" or KESTREL_ROS2_BUFFER; set by parsing
   std::string initial_show_state;   // "--initial-show-state", read by the window
+  bool help = false;     // "--help" or "-h": print the usage and exit
+  bool version = false;  // "--version": print the version and exit
 };
 
 inline constexpr std::uint32_t default_port = 8084;

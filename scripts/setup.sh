@@ -33,6 +33,7 @@ packages=(
   mosquitto python3-pymodbus python3-serial python3-serial-asyncio
   libwebkitgtk-6.0-dev libgtk-4-dev xvfb xauth dbus-x11 fonts-dejavu-core x11-apps xdotool imagemagick
   clang libclang-rt-14-dev
+  desktop-file-utils appstream
 )
 
 say() { printf '[setup] %s\n' "$*"; }

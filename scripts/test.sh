@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Kestrel Connect and runs every test: a release build, an
-# AddressSanitizer + UndefinedBehaviorSanitizer build, and a
-# ThreadSanitizer build of the threaded tests.
+# Builds Kestrel Connect and runs every test: a release build (and a check
+# of the Debian package made from it), an AddressSanitizer +
+# UndefinedBehaviorSanitizer build, and a ThreadSanitizer build of the
+# threaded tests.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -31,6 +32,9 @@ run_tests release -LE gui
 # timing hiccup gets one more run (a real fault fails both).
 say "running the window tests"
 ctest --test-dir "$root/build/release" --output-on-failure -j 1 -L gui --repeat until-pass:2
+
+say "checking the Debian package"
+"$root/scripts/check_package.sh" --build-dir="$root/build/release"
 
 configure_and_build asan -DCMAKE_BUILD_TYPE=Debug -DKVT_SANITIZE=address,undefined -DKVT_BUILD_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests asan -LE "deps|gui"

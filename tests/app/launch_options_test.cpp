@@ -2,6 +2,7 @@
 // ROS buffer and the environment variable's fall-back.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -77,6 +78,29 @@ TEST(LaunchOptions, Ros2BufferFromTheSwitchElseTheEnvironment) {
   EXPECT_EQ(parse({"--ros2-buffer=12tb"}, "100k").ros2_buffer, 64'000'000u);
   // An empty switch value counts as not given.
   EXPECT_EQ(parse({"--ros2-buffer="}, "100k").ros2_buffer, 100'000u);
+}
+
+TEST(LaunchOptions, HelpAndVersionSwitches) {
+  struct row {
+    std::vector<std::string_view> args;
+    bool help;
+    bool version;
+  };
+  const std::vector<row> rows = {
+      {{}, false, false},
+      {{"--help"}, true, false},
+      {{"-h"}, true, false},
+      {{"--version"}, false, true},
+      {{"--dev", "--version", "--help"}, true, true},
+      {{"--", "--help"}, false, false},
+      {{"--helpful", "--versions", "help"}, false, false},
+  };
+  for (const row& r : rows) {
+    const auto got = parse(r.args);
+    const std::string what = r.args.empty() ? "(none)" : std::string(r.args.front());
+    EXPECT_EQ(got.help, r.help) << what;
+    EXPECT_EQ(got.version, r.version) << what;
+  }
 }
 
 }  // namespace

@@ -14,12 +14,34 @@ extern char** environ;
 
 namespace kvt::test {
 
-child_process::child_process(std::vector<std::string> argv, std::vector<std::string> extra_env) {
+namespace {
+
+// Reads what is there without waiting and appends it to `out`.
+void drain(int fd, std::string& out) {
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+child_process::child_process(std::vector<std::string> argv, std::vector<std::string> extra_env,
+                             bool capture_stdout) {
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  int out_fds[2] = {-1, -1};
+  if (capture_stdout && pipe2(out_fds, O_CLOEXEC) != 0) {
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    throw std::runtime_error("pipe failed");
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
+  if (capture_stdout) posix_spawn_file_actions_adddup2(&actions, out_fds[1], STDOUT_FILENO);
 
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(a.data());
@@ -41,12 +63,18 @@ child_process::child_process(std::vector<std::string> argv, std::vector<std::str
   const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   close(pipe_fds[1]);
+  if (capture_stdout) close(out_fds[1]);
   if (rc != 0) {
     close(pipe_fds[0]);
+    if (capture_stdout) close(out_fds[0]);
     throw std::runtime_error("cannot start " + argv[0]);
   }
   stderr_fd_ = pipe_fds[0];
   fcntl(stderr_fd_, F_SETFL, fcntl(stderr_fd_, F_GETFL) | O_NONBLOCK);
+  if (capture_stdout) {
+    stdout_fd_ = out_fds[0];
+    fcntl(stdout_fd_, F_SETFL, fcntl(stdout_fd_, F_GETFL) | O_NONBLOCK);
+  }
 }
 
 child_process::~child_process() {
@@ -57,6 +85,7 @@ child_process::~child_process() {
     }
   }
   if (stderr_fd_ >= 0) close(stderr_fd_);
+  if (stdout_fd_ >= 0) close(stdout_fd_);
 }
 
 std::optional<int> child_process::wait(std::chrono::milliseconds timeout) {
@@ -80,13 +109,13 @@ std::optional<int> child_process::terminate(std::chrono::milliseconds timeout) {
 }
 
 std::string child_process::stderr_text() {
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = read(stderr_fd_, buf, sizeof buf);
-    if (n <= 0) break;
-    stderr_.append(buf, static_cast<std::size_t>(n));
-  }
+  drain(stderr_fd_, stderr_);
   return stderr_;
+}
+
+std::string child_process::stdout_text() {
+  if (stdout_fd_ >= 0) drain(stdout_fd_, stdout_);
+  return stdout_;
 }
 
 std::string built_program(const std::string& relative_path) { return std::string(KVT_BINARY_DIR) + "/" + relative_path; }

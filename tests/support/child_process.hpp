@@ -1,5 +1,6 @@
-// A program started by a test, with its standard error collected, ended
-// (SIGTERM, then SIGKILL) when the object goes away.
+// A program started by a test, with its standard error (and on request its
+// standard output) collected, ended (SIGTERM, then SIGKILL) when the object
+// goes away.
 #pragma once
 
 #include <sys/types.h>
@@ -15,8 +16,9 @@ class child_process {
  public:
   // Starts `argv[0]` with the arguments; `extra_env` entries ("NAME=value")
   // are added to this process's environment, replacing entries of the same
-  // name.
-  explicit child_process(std::vector<std::string> argv, std::vector<std::string> extra_env = {});
+  // name. Standard output goes to this process's unless `capture_stdout`.
+  explicit child_process(std::vector<std::string> argv, std::vector<std::string> extra_env = {},
+                         bool capture_stdout = false);
   ~child_process();
   child_process(const child_process&) = delete;
   child_process& operator=(const child_process&) = delete;
@@ -31,11 +33,15 @@ class child_process {
 
   // Everything the process wrote to standard error so far.
   std::string stderr_text();
+  // Everything the process wrote to standard output so far (when captured).
+  std::string stdout_text();
 
  private:
   pid_t pid_ = -1;
   int stderr_fd_ = -1;
+  int stdout_fd_ = -1;
   std::string stderr_;
+  std::string stdout_;
   std::optional<int> exit_code_;
 };
 
