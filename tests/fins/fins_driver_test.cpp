@@ -4,24 +4,17 @@
 // controller.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdio>
 #include <bit>
+#include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fins/fins_simulator.hpp"
-#include "plc/driver_registry.hpp"
 #include "plc/fins/driver.hpp"
 #include "plc/fins/tag.hpp"
-#include "plc/signal_exchange.hpp"
-#include "renderer/page_contract.hpp"
+#include "support/driver_session.hpp"
 #include "support/eventually.hpp"
-#include "support/page_player.hpp"
-#include "support/server_fixture.hpp"
-#include "support/ws_client.hpp"
 
 namespace kvt::test {
 namespace {
@@ -33,12 +26,6 @@ using fins::encode_tag;
 using sim = fins_simulator;
 
 constexpr const char* host = "127.0.0.1";
-
-std::string tag_list(const std::vector<std::uint64_t>& tags) {
-  std::string out = "[";
-  for (const std::uint64_t t : tags) out += (out.size() > 1 ? "," : "") + std::to_string(t);
-  return out + "]";
-}
 
 std::int32_t bits_of(float f) { return plc::float_to_slot(f); }
 
@@ -52,78 +39,24 @@ std::vector<std::size_t> read_sizes(const fins_simulator& s) {
 
 class FinsDriver : public ::testing::Test {
  protected:
-  FinsDriver() : page_ws(commands.port()), words(page::signal::buffer_words, 0), page(words.data(), words.size()) {
-    page_ws.register_as_page();
-    exchange = std::thread(
-        [this] { plc::run_signal_exchange(words.data(), words.size() * sizeof(std::uint32_t), plc::registry(), shutdown); });
-  }
-  // Drivers go before the simulator: a scan waiting for a controller that
-  // is gone would hold the tear-down for a whole response time-out.
-  ~FinsDriver() override {
-    shutdown.store(true);
-    exchange.join();
-    clear_registry();
-  }
-
   fins_simulator& simulator(std::string model = "CJ2M-CPU31") { return controller.emplace(std::move(model)); }
 
-  std::string ask(std::string_view type, const std::string& data) {
-    page_ws.send_text("{\"id\":" + std::to_string(++last_id) + ",\"type\":\"" + std::string(type) +
-                      "\",\"data\":" + data + '}');
-    return page_ws.next_text(std::chrono::seconds(30)).value_or("(no reply)");
+  ::testing::AssertionResult connect_fins(std::uint16_t port, double scan_rate = 0.002) {
+    plc::connection_params p = connection(plc::protocol::fins, port, scan_rate);
+    p.local_node = 1;
+    p.remote_node = 10;
+    return session.connect(p);
   }
-  bool granted(std::string_view type, const std::string& data) {
-    const std::string reply = ask(type, data);
-    if (reply.find("error") != std::string::npos) std::fprintf(stderr, "%s -> %s\n", std::string(type).c_str(), reply.c_str());
-    return reply == "{\"id\":" + std::to_string(last_id) + ",\"data\":true}";
-  }
-  bool connect_fins(std::uint16_t port, double scan_rate = 0.002) {
-    return granted("ServerConnect", R"({"protocol":5,"type":"","host":")" + std::string(host) + R"(","port":)" +
-                                        std::to_string(port) +
-                                        R"(,"localNetwork":0,"localNode":1,"remoteNetwork":0,"remoteNode":10,)"
-                                        R"("unitId":0,"flags":0,"rack":0,"slot":0,"scanRate":)" +
-                                        std::to_string(scan_rate) + "}");
-  }
-  bool bind(const std::vector<std::uint64_t>& inputs, const std::vector<std::uint64_t>& outputs) {
-    return granted("BindingTables", R"({"host":")" + std::string(host) + R"(","id":1,"inputs":{"version":1,"tags":)" +
-                                        tag_list(inputs) + R"(},"outputs":{"version":1,"tags":)" + tag_list(outputs) +
-                                        "}}");
-  }
-  bool status() { return granted("ServerStatus", R"({"host":")" + std::string(host) + "\"}"); }
-
-  fins::driver& driver() {
-    auto lock = plc::registry().lock();
-    for (const auto& d : plc::registry().drivers())
-      if (d->host() == host) return dynamic_cast<fins::driver&>(*d);
-    throw std::runtime_error("no FINS driver registered");
-  }
-
-  const std::vector<std::int32_t>& outputs_seen() {
-    if (auto records = page.request_outputs())
-      for (const auto& r : *records)
-        for (const auto& [index, value] : r.pairs) {
-          if (index >= view.size()) view.resize(index + 1);
-          view[index] = value;
-        }
-    return view;
-  }
-  bool eventually_seen(const std::vector<std::int32_t>& expected) {
-    return eventually([&] { return outputs_seen() == expected; });
-  }
-  bool deliver(const pair_list& pairs) { return page.deliver_inputs({{.id = 1, .version = 1, .pairs = pairs}}); }
+  fins::driver& driver() { return session.driver<fins::driver>(); }
   bool eventually_down() {
-    return eventually([&] { return !status(); }, std::chrono::seconds(20));
+    return eventually([&] { return !session.status(); }, std::chrono::seconds(20));
   }
 
-  server_fixture commands;
-  ws_client page_ws;
-  std::vector<std::uint32_t> words;
-  page_player page;
   std::optional<fins_simulator> controller;
-  std::atomic<bool> shutdown{false};
-  std::thread exchange;
-  std::vector<std::int32_t> view;
-  int last_id = 0;
+  // Declared after the simulator, so that the drivers go before it: a scan
+  // waiting for a controller that is gone would hold the tear-down for a
+  // whole response time-out.
+  driver_session session{std::chrono::seconds(30)};
 };
 
 TEST_F(FinsDriver, EveryAreaAndTypeRoundTripsThroughTheSignalBuffer) {
@@ -158,13 +91,13 @@ TEST_F(FinsDriver, EveryAreaAndTypeRoundTripsThroughTheSignalBuffer) {
       encode_tag(af::dm, 220, vt::s32),        encode_tag(af::dm, 230, vt::real),  encode_tag(af::dm, 240, vt::lreal),
       encode_tag(af::cio_alias, 21, vt::boolean, 0), encode_tag(af::w, 31, vt::boolean, 15)};
   ASSERT_TRUE(connect_fins(s.port()));
-  ASSERT_TRUE(bind(inputs, outputs));
-  EXPECT_TRUE(eventually_seen({1, 0xABCD, 0xBEEF, 0x1234, 0x12345678, -3, bits_of(3.5f), bits_of(2.75f), 127, 0x80,
-                               0xFFFE, 0xFF, 0}))
-      << ::testing::PrintToString(view);
+  ASSERT_TRUE(session.bind(inputs, outputs));
+  EXPECT_TRUE(session.eventually_seen(
+      {1, 0xABCD, 0xBEEF, 0x1234, 0x12345678, -3, bits_of(3.5f), bits_of(2.75f), 127, 0x80, 0xFFFE, 0xFF, 0}))
+      << ::testing::PrintToString(session.view());
 
-  ASSERT_TRUE(deliver({{0, 1}, {1, 0x1C5}, {2, -2}, {3, 0xBEEF}, {4, -5}, {5, 0x12345678}, {6, -7},
-                       {7, bits_of(-1.5f)}, {8, bits_of(6.25f)}, {9, 1}, {10, 1}}));
+  ASSERT_TRUE(session.deliver({{0, 1}, {1, 0x1C5}, {2, -2}, {3, 0xBEEF}, {4, -5}, {5, 0x12345678}, {6, -7},
+                               {7, bits_of(-1.5f)}, {8, bits_of(6.25f)}, {9, 1}, {10, 1}}));
   EXPECT_TRUE(eventually([&] { return s.bit(sim::cio, 20, 3); }));
   EXPECT_TRUE(eventually([&] { return s.word(sim::w, 30) == 0xC5; }));
   EXPECT_TRUE(eventually([&] { return s.word(sim::h, 40) == 0xFFFE; })) << "signed 8-bit is sign-extended";
@@ -183,7 +116,7 @@ TEST_F(FinsDriver, EveryAreaAndTypeRoundTripsThroughTheSignalBuffer) {
     return true;
   }));
   EXPECT_TRUE(eventually([&] { return s.bit(sim::cio, 21, 0) && s.bit(sim::w, 31, 15); }));
-  EXPECT_TRUE(status());
+  EXPECT_TRUE(session.status());
 }
 
 TEST_F(FinsDriver, OutputsAreReadTwentyFourToARequest) {
@@ -196,8 +129,8 @@ TEST_F(FinsDriver, OutputsAreReadTwentyFourToARequest) {
     expected.push_back(static_cast<std::int32_t>(7 * i));
   }
   ASSERT_TRUE(connect_fins(s.port()));
-  ASSERT_TRUE(bind({}, outputs));
-  ASSERT_TRUE(eventually_seen(expected));
+  ASSERT_TRUE(session.bind({}, outputs));
+  ASSERT_TRUE(session.eventually_seen(expected));
   auto sizes = read_sizes(s);
   ASSERT_GE(sizes.size(), 2u);
   for (std::size_t i = 0; i + 1 < sizes.size(); i += 2) {
@@ -207,7 +140,7 @@ TEST_F(FinsDriver, OutputsAreReadTwentyFourToARequest) {
 
   outputs.pop_back();
   expected.pop_back();
-  ASSERT_TRUE(bind({}, outputs));
+  ASSERT_TRUE(session.bind({}, outputs));
   const std::size_t before = read_sizes(s).size();
   ASSERT_TRUE(eventually([&] { return read_sizes(s).size() >= before + 4; }));
   sizes = read_sizes(s);
@@ -225,8 +158,8 @@ TEST_F(FinsDriver, WideOutputsTakeTheirElementsAndSkippedTypesKeepTheirSlots) {
                                            encode_tag(af::dm, 1, 10), encode_tag(af::dm, 10, vt::lreal),
                                            encode_tag(af::dm, 1, vt::u16)};
   ASSERT_TRUE(connect_fins(s.port()));
-  ASSERT_TRUE(bind({}, outputs));
-  EXPECT_TRUE(eventually_seen({0, 11, 0, bits_of(1.0f), 22})) << ::testing::PrintToString(view);
+  ASSERT_TRUE(session.bind({}, outputs));
+  EXPECT_TRUE(session.eventually_seen({0, 11, 0, bits_of(1.0f), 22})) << ::testing::PrintToString(session.view());
   const auto sizes = read_sizes(s);
   ASSERT_FALSE(sizes.empty());
   EXPECT_EQ(sizes.back(), 6u) << "1 + 4 + 1 elements, nothing for the skipped types";
@@ -235,9 +168,10 @@ TEST_F(FinsDriver, WideOutputsTakeTheirElementsAndSkippedTypesKeepTheirSlots) {
 TEST_F(FinsDriver, UnchangedInputsAreNotSentAgain) {
   auto& s = simulator();
   ASSERT_TRUE(connect_fins(s.port()));
-  ASSERT_TRUE(bind({encode_tag(af::dm, 50, vt::u16), encode_tag(af::dm, 51, vt::u16)}, {encode_tag(af::dm, 0, vt::u16)}));
+  ASSERT_TRUE(session.bind({encode_tag(af::dm, 50, vt::u16), encode_tag(af::dm, 51, vt::u16)},
+                           {encode_tag(af::dm, 0, vt::u16)}));
   ASSERT_TRUE(eventually([&] { return s.requests(sim::memory_area_write) == 2; })) << "each new binding once";
-  ASSERT_TRUE(deliver({{0, 5}}));
+  ASSERT_TRUE(session.deliver({{0, 5}}));
   ASSERT_TRUE(eventually([&] { return s.word(sim::dm, 50) == 5; }));
   const std::size_t reads = s.requests(sim::multiple_read);
   ASSERT_TRUE(eventually([&] { return s.requests(sim::multiple_read) >= reads + 5; }));
@@ -248,16 +182,16 @@ TEST_F(FinsDriver, AnErrorEndCodeDisconnectsAndANewConnectRecovers) {
   auto& s = simulator();
   s.set_word(sim::dm, 9, 99);
   ASSERT_TRUE(connect_fins(s.port()));
-  ASSERT_TRUE(bind({}, {encode_tag(af::dm, 9, vt::u16)}));
-  ASSERT_TRUE(eventually_seen({99}));
+  ASSERT_TRUE(session.bind({}, {encode_tag(af::dm, 9, vt::u16)}));
+  ASSERT_TRUE(session.eventually_seen({99}));
   s.set_end_code(0x1103);
   EXPECT_TRUE(eventually_down());
   s.set_end_code(0);
   s.set_word(sim::dm, 9, 100);
-  EXPECT_FALSE(status()) << "a driver that disconnected itself stays so";
+  EXPECT_FALSE(session.status()) << "a driver that disconnected itself stays so";
   ASSERT_TRUE(connect_fins(s.port()));
-  EXPECT_TRUE(status());
-  EXPECT_TRUE(eventually_seen({100})) << "bindings survive the disconnection";
+  EXPECT_TRUE(session.status());
+  EXPECT_TRUE(session.eventually_seen({100})) << "bindings survive the disconnection";
 }
 
 TEST_F(FinsDriver, ASilentControllerDisconnectsAndRecoversOnConnect) {
@@ -266,15 +200,15 @@ TEST_F(FinsDriver, ASilentControllerDisconnectsAndRecoversOnConnect) {
   ASSERT_TRUE(connect_fins(s.port()));
   driver().set_response_timeout(std::chrono::milliseconds(200));
   ASSERT_TRUE(connect_fins(s.port())) << "the shorter time-out applies from this connection";
-  ASSERT_TRUE(bind({encode_tag(af::dm, 4, vt::u16)}, {encode_tag(af::dm, 3, vt::u16)}));
-  ASSERT_TRUE(eventually_seen({33}));
+  ASSERT_TRUE(session.bind({encode_tag(af::dm, 4, vt::u16)}, {encode_tag(af::dm, 3, vt::u16)}));
+  ASSERT_TRUE(session.eventually_seen({33}));
   s.set_silent(true);
-  ASSERT_TRUE(deliver({{0, 44}}));
+  ASSERT_TRUE(session.deliver({{0, 44}}));
   EXPECT_TRUE(eventually_down());
   s.set_silent(false);
   s.set_word(sim::dm, 3, 34);
   ASSERT_TRUE(connect_fins(s.port()));
-  EXPECT_TRUE(eventually_seen({34}));
+  EXPECT_TRUE(session.eventually_seen({34}));
   EXPECT_TRUE(eventually([&] { return s.word(sim::dm, 4) == 44; })) << "the input that failed is written again";
 }
 
@@ -283,7 +217,7 @@ TEST_F(FinsDriver, AShortAnswerDisconnectsWithoutStoringValues) {
   s.set_word(sim::dm, 3, 33);
   s.set_short_by(1);
   ASSERT_TRUE(connect_fins(s.port()));
-  ASSERT_TRUE(bind({}, {encode_tag(af::dm, 3, vt::u16)}));
+  ASSERT_TRUE(session.bind({}, {encode_tag(af::dm, 3, vt::u16)}));
   EXPECT_TRUE(eventually_down());
   EXPECT_EQ(driver().outputs().read_count.load(), 0u);
 }
@@ -291,37 +225,38 @@ TEST_F(FinsDriver, AShortAnswerDisconnectsWithoutStoringValues) {
 TEST_F(FinsDriver, UnwritableOrUnknownAddressesDisconnect) {
   auto& s = simulator();
   ASSERT_TRUE(connect_fins(s.port()));
-  ASSERT_TRUE(bind({encode_tag(af::a, 447, vt::boolean, 1)}, {}));
+  ASSERT_TRUE(session.bind({encode_tag(af::a, 447, vt::boolean, 1)}, {}));
   EXPECT_TRUE(eventually_down()) << "auxiliary word 447 is read-only";
   ASSERT_TRUE(connect_fins(s.port()));
-  ASSERT_TRUE(bind({}, {encode_tag(af::w, 512, vt::u16)}));
+  ASSERT_TRUE(session.bind({}, {encode_tag(af::w, 512, vt::u16)}));
   EXPECT_TRUE(eventually_down()) << "W has 512 words";
   ASSERT_TRUE(connect_fins(s.port()));
-  ASSERT_TRUE(bind({}, {encode_tag(7, 1, vt::u16)}));
+  ASSERT_TRUE(session.bind({}, {encode_tag(7, 1, vt::u16)}));
   EXPECT_TRUE(eventually_down()) << "area 7 names no area";
   EXPECT_EQ(s.requests(sim::memory_area_write) + s.requests(sim::multiple_read), 0u);
   // Good addresses are bound before the reconnection: a scan started over the
   // bad table would fail again before a later binding arrived.
-  ASSERT_TRUE(bind({encode_tag(af::a, 448, vt::boolean, 1)}, {encode_tag(af::a, 0, vt::u16)}));
+  ASSERT_TRUE(session.bind({encode_tag(af::a, 448, vt::boolean, 1)}, {encode_tag(af::a, 0, vt::u16)}));
   ASSERT_TRUE(connect_fins(s.port()));
   EXPECT_TRUE(eventually([&] { return s.requests(sim::multiple_read) >= 3; }));
-  EXPECT_TRUE(status());
+  EXPECT_TRUE(session.status());
 }
 
 TEST_F(FinsDriver, AnUnknownModelConnectsButCannotAddressTags) {
   auto& s = simulator("C200HX");
   ASSERT_TRUE(connect_fins(s.port()));
-  ASSERT_TRUE(bind({}, {}));
+  ASSERT_TRUE(session.bind({}, {}));
   ASSERT_TRUE(eventually([&] { return driver().outputs().read_count.load() >= 3; })) << "no tags: scanning";
-  EXPECT_TRUE(status());
-  ASSERT_TRUE(bind({}, {encode_tag(af::dm, 1, vt::u16)}));
+  EXPECT_TRUE(session.status());
+  ASSERT_TRUE(session.bind({}, {encode_tag(af::dm, 1, vt::u16)}));
   EXPECT_TRUE(eventually_down());
 }
 
 TEST_F(FinsDriver, AHostNameIsRefusedAndParametersComeBack) {
   auto& s = simulator();
-  EXPECT_FALSE(granted("ServerConnect", R"({"protocol":5,"type":"","host":"localhost","port":)" + std::to_string(s.port()) +
-                                             R"(,"unitId":0,"flags":0,"rack":0,"slot":0,"scanRate":0.01})"));
+  plc::connection_params by_name = connection(plc::protocol::fins, s.port(), 0.01);
+  by_name.host = "localhost";
+  EXPECT_FALSE(session.connect(by_name));
   EXPECT_EQ(s.requests(sim::controller_data_read), 0u);
   ASSERT_TRUE(connect_fins(s.port(), 0.25));
   const plc::connection_params p = driver().parameters();

@@ -1,6 +1,7 @@
 // The Modbus TCP driver against real servers on loopback: libmodbus's
-// server side and, as an independent peer, pymodbus. The page is played on
-// the signal buffer against the real exchange thread.
+// server side and, as an independent peer, pymodbus. The page's side is
+// played for real: commands over the command server's WebSocket, values
+// through the signal buffer against the exchange thread.
 #include <gtest/gtest.h>
 
 #include <modbus.h>
@@ -15,6 +16,7 @@
 #include "plc/modbus/tcp/driver.hpp"
 #include "plc/modbus/tcp/tag.hpp"
 #include "support/child_process.hpp"
+#include "support/driver_session.hpp"
 #include "support/exchange_fixture.hpp"
 #include "support/ws_client.hpp"
 
@@ -30,37 +32,16 @@ struct binding {
   std::vector<std::uint64_t> outputs;
 };
 
-// A connected Modbus driver with `b` bound, registered as id 1.
-mb::driver& add_modbus_driver(exchange_fixture& fx, std::uint16_t port, std::int32_t flags, const binding& b,
+// A Modbus driver connected through the command server with `b` bound as
+// id 1; throws when either command is refused.
+mb::driver& add_modbus_driver(driver_session& session, std::uint16_t port, std::int32_t flags, const binding& b,
                               double scan_rate = 0.002) {
-  auto owned = std::make_unique<mb::driver>();
-  auto& d = *owned;
-  plc::connection_params p;
-  p.protocol = plc::protocol::modbus_tcp;
-  p.host = "127.0.0.1";
-  p.port = port;
-  p.unit_id = 1;
-  p.flags = flags;
-  p.scan_rate = scan_rate;
-  d.configure(p);
-  d.set_id(1);
-  plc::bind(d.inputs(), b.inputs, 1);
-  plc::bind(d.outputs(), b.outputs, 1);
-  if (!d.connect()) throw std::runtime_error("modbus driver did not connect");
-  fx.registry().insert(std::move(owned));
-  return d;
-}
-
-// The page's view of driver 1's outputs after the next answered exchange.
-std::vector<std::int32_t> outputs_seen(exchange_fixture& fx, std::vector<std::int32_t>& view) {
-  auto records = fx.page().request_outputs();
-  if (records)
-    for (const auto& r : *records)
-      for (const auto& [index, value] : r.pairs) {
-        if (index >= view.size()) view.resize(index + 1);
-        view[index] = value;
-      }
-  return view;
+  plc::connection_params params = connection(plc::protocol::modbus_tcp, port, scan_rate);
+  params.unit_id = 1;
+  params.flags = flags;
+  if (const auto connected = session.connect(params); !connected) throw std::runtime_error(connected.message());
+  if (const auto bound = session.bind(b.inputs, b.outputs); !bound) throw std::runtime_error(bound.message());
+  return session.driver<mb::driver>();
 }
 
 std::int32_t bits_of(float f) { return plc::float_to_slot(f); }
@@ -98,13 +79,12 @@ TEST(ModbusDriver, EveryAreaAndTypeIsReadIntoTheSignalBuffer) {
                    encode_tag(mb::area::input_registers, 7, vt::u16),
                    encode_tag(mb::area::holding_registers, 130, vt::lreal),
                    encode_tag(mb::area::discrete_inputs, 6, vt::u8)}};
-  exchange_fixture fx;
-  auto& d = add_modbus_driver(fx, server.port(), 0, b);
+  driver_session session;
+  auto& d = add_modbus_driver(session, server.port(), 0, b);
   ASSERT_TRUE(wait_reads(d));
-  std::vector<std::int32_t> view;
-  outputs_seen(fx, view);
-  EXPECT_EQ(view, (std::vector<std::int32_t>{1, 0x85, 0x8002, static_cast<std::int32_t>(0x80000001u), 1, 1, 0xCD,
-                                             0xFFFE, 0x12345678, bits_of(pi), 0xFF, 0, 0}));
+  EXPECT_EQ(session.outputs_seen(),
+            (std::vector<std::int32_t>{1, 0x85, 0x8002, static_cast<std::int32_t>(0x80000001u), 1, 1, 0xCD, 0xFFFE,
+                                       0x12345678, bits_of(pi), 0xFF, 0, 0}));
 }
 
 TEST(ModbusDriver, HighWordFirstReadsAndWritesTheOtherOrder) {
@@ -113,12 +93,11 @@ TEST(ModbusDriver, HighWordFirstReadsAndWritesTheOtherOrder) {
   server.set_input_register(1, 0x5678);
   const binding b{{encode_tag(mb::area::holding_registers, 10, vt::s32)},
                   {encode_tag(mb::area::input_registers, 0, vt::real)}};
-  exchange_fixture fx;
-  auto& d = add_modbus_driver(fx, server.port(), mb::flag::high_word_first, b);
+  driver_session session;
+  auto& d = add_modbus_driver(session, server.port(), mb::flag::high_word_first, b);
   ASSERT_TRUE(wait_reads(d));
-  std::vector<std::int32_t> view;
-  EXPECT_EQ(outputs_seen(fx, view), (std::vector<std::int32_t>{0x12345678}));
-  ASSERT_TRUE(fx.page().deliver_inputs({{.id = 1, .version = 1, .pairs = {{0, static_cast<std::int32_t>(0xCAFEBABEu)}}}}));
+  EXPECT_EQ(session.outputs_seen(), (std::vector<std::int32_t>{0x12345678}));
+  ASSERT_TRUE(session.deliver({{0, static_cast<std::int32_t>(0xCAFEBABEu)}}));
   EXPECT_TRUE(eventually([&] { return server.holding_register(10) == 0xCAFE && server.holding_register(11) == 0xBABE; }));
 }
 
@@ -138,20 +117,11 @@ TEST(ModbusDriver, InputsAreWrittenToCoilsAndHoldingRegisters) {
                    encode_tag(mb::area::input_registers, 3, vt::u16),            // read-only: never written
                    encode_tag(mb::area::discrete_inputs, 3, vt::boolean)},
                   {}};
-  exchange_fixture fx;
-  auto& d = add_modbus_driver(fx, server.port(), 0, b);
+  driver_session session;
+  auto& d = add_modbus_driver(session, server.port(), 0, b);
   ASSERT_TRUE(wait_reads(d));
-  ASSERT_TRUE(fx.page().deliver_inputs({{.id = 1,
-                                         .version = 1,
-                                         .pairs = {{0, 1},
-                                                   {1, 0},
-                                                   {2, 0x1AB},
-                                                   {3, -3},
-                                                   {4, bits_of(-1.5f)},
-                                                   {5, 7},
-                                                   {6, 0x8001},
-                                                   {7, 1234},
-                                                   {8, 1}}}}));
+  ASSERT_TRUE(session.deliver(
+      {{0, 1}, {1, 0}, {2, 0x1AB}, {3, -3}, {4, bits_of(-1.5f)}, {5, 7}, {6, 0x8001}, {7, 1234}, {8, 1}}));
   EXPECT_TRUE(eventually([&] { return server.holding_register(10) == 0x0109; })) << server.holding_register(10);
   EXPECT_TRUE(eventually([&] { return server.holding_register(11) == 0xFFFE; }));
   EXPECT_TRUE(eventually([&] { return server.holding_register(12) == 0x00AB; }));
@@ -172,25 +142,26 @@ TEST(ModbusDriver, MaskWriteChangesOnlyItsBit) {
   const binding b{{encode_tag(mb::area::holding_registers, 10, vt::boolean, 3),
                    encode_tag(mb::area::holding_registers, 10, vt::boolean, 4)},
                   {}};
-  exchange_fixture fx;
-  auto& d = add_modbus_driver(fx, server.port(), mb::flag::mask_write, b);
+  driver_session session;
+  auto& d = add_modbus_driver(session, server.port(), mb::flag::mask_write, b);
   ASSERT_TRUE(wait_reads(d));
   // Freshly bound inputs are written once even though they are 0: bit 4 clears.
   EXPECT_TRUE(eventually([&] { return server.holding_register(10) == 0x00E0; })) << server.holding_register(10);
-  ASSERT_TRUE(fx.page().deliver_inputs({{.id = 1, .version = 1, .pairs = {{0, 1}}}}));
+  ASSERT_TRUE(session.deliver({{0, 1}}));
   EXPECT_TRUE(eventually([&] { return server.holding_register(10) == 0x00E8; })) << server.holding_register(10);
 }
 
 TEST(ModbusDriver, AnExceptionAnswerOrALostServerDisconnects) {
   modbus_test_server server(100);
   {
-    exchange_fixture fx;
-    auto& d = add_modbus_driver(fx, server.port(), 0, {{}, {encode_tag(mb::area::holding_registers, 500, vt::u16)}});
+    driver_session session;
+    auto& d =
+        add_modbus_driver(session, server.port(), 0, {{}, {encode_tag(mb::area::holding_registers, 500, vt::u16)}});
     EXPECT_TRUE(eventually([&] { return !d.connected(); })) << "illegal data address ends the scan";
     EXPECT_EQ(d.outputs().read_count.load(), 0u);
   }
-  exchange_fixture fx;
-  auto& d = add_modbus_driver(fx, server.port(), 0, {{}, {encode_tag(mb::area::holding_registers, 5, vt::u16)}});
+  driver_session session;
+  auto& d = add_modbus_driver(session, server.port(), 0, {{}, {encode_tag(mb::area::holding_registers, 5, vt::u16)}});
   ASSERT_TRUE(wait_reads(d));
   server.stop();
   EXPECT_TRUE(eventually([&] { return !d.connected(); }));
@@ -199,8 +170,7 @@ TEST(ModbusDriver, AnExceptionAnswerOrALostServerDisconnects) {
   server.set_holding_register(5, 4242);
   ASSERT_TRUE(d.connect()) << "the same port again, bindings kept";
   ASSERT_TRUE(wait_reads(d));
-  std::vector<std::int32_t> view;
-  EXPECT_EQ(outputs_seen(fx, view), (std::vector<std::int32_t>{4242}));
+  EXPECT_EQ(session.outputs_seen(), (std::vector<std::int32_t>{4242}));
 }
 
 TEST(ModbusDriver, ClosedPortsAndBadHostsRefuseTheConnection) {
@@ -224,7 +194,7 @@ TEST(ModbusDriver, WorksWithPymodbusAsTheServer) {
   const auto port = free_port();
   child_process server({"/usr/bin/python3", std::string(KVT_SOURCE_DIR) + "/tests/peers/pymodbus_server.py",
                         std::to_string(port)});
-  exchange_fixture fx;
+  driver_session session;
   const binding b{{encode_tag(mb::area::holding_registers, 20, vt::u32), encode_tag(mb::area::coils, 7, vt::boolean)},
                   {encode_tag(mb::area::holding_registers, 10, vt::u32), encode_tag(mb::area::input_registers, 5, vt::s16),
                    encode_tag(mb::area::coils, 3, vt::boolean), encode_tag(mb::area::discrete_inputs, 4, vt::boolean),
@@ -233,7 +203,7 @@ TEST(ModbusDriver, WorksWithPymodbusAsTheServer) {
   ASSERT_TRUE(eventually(
       [&] {
         try {
-          d = &add_modbus_driver(fx, port, 0, b);
+          d = &add_modbus_driver(session, port, 0, b);
           return true;
         } catch (const std::exception&) {
           return false;
@@ -242,11 +212,9 @@ TEST(ModbusDriver, WorksWithPymodbusAsTheServer) {
       std::chrono::seconds(15)))
       << server.stderr_text();
   ASSERT_TRUE(wait_reads(*d));
-  ASSERT_TRUE(fx.page().deliver_inputs({{.id = 1, .version = 1, .pairs = {{0, 0x00C0FFEE}, {1, 1}}}}));
-  std::vector<std::int32_t> view;
-  EXPECT_TRUE(eventually([&] {
-    return outputs_seen(fx, view) == std::vector<std::int32_t>{0x56781234, 777, 1, 1, 0x00C0FFEE, 1};
-  })) << ::testing::PrintToString(view);
+  ASSERT_TRUE(session.deliver({{0, 0x00C0FFEE}, {1, 1}}));
+  EXPECT_TRUE(session.eventually_seen({0x56781234, 777, 1, 1, 0x00C0FFEE, 1}))
+      << ::testing::PrintToString(session.view());
 }
 
 TEST(ModbusDriver, TheLinkHasNagleOff) {

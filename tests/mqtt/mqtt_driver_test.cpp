@@ -11,12 +11,12 @@
 #include <string>
 
 #include "mqtt/broker.hpp"
-#include "mqtt/page_session.hpp"
 #include "mqtt/peer.hpp"
 #include "plc/driver_registry.hpp"
 #include "plc/mqtt/driver.hpp"
 #include "plc/mqtt/tag.hpp"
 #include "plc/tables.hpp"
+#include "support/driver_session.hpp"
 #include "support/eventually.hpp"
 
 namespace kvt::test {
@@ -32,6 +32,23 @@ constexpr std::int32_t page_id = 3;
 const std::string host = "127.0.0.1";
 
 std::int32_t bits(float f) { return std::bit_cast<std::int32_t>(f); }
+
+// "ServerConnect" for the broker at `broker` (an address or a URI) and `port`.
+::testing::AssertionResult connect_broker(driver_session& session, const std::string& broker, std::uint16_t port) {
+  plc::connection_params p = connection(plc::protocol::mqtt, port, 0);
+  p.host = broker;
+  return session.connect(p);
+}
+
+// "BindingTables" with one topic per signal.
+::testing::AssertionResult bind_topics(driver_session& session, const std::string& broker, std::int32_t id,
+                                       std::uint32_t version, const std::vector<named_signal>& inputs,
+                                       const std::vector<named_signal>& outputs) {
+  return session.bind({.host = broker,
+                       .id = id,
+                       .inputs = signal_table::of(inputs, version),
+                       .outputs = signal_table::of(outputs, version)});
+}
 
 mq::driver* registered(const std::string& name) { return dynamic_cast<mq::driver*>(plc::registry().find(name)); }
 
@@ -75,8 +92,8 @@ TEST(MqttDriver, InputsArePublishedRetainedInEveryFormat) {
   mosquitto_broker broker;
   mqtt_peer live(broker.uri());
   live.subscribe("in/#", 2);
-  page_session page;
-  ASSERT_TRUE(page.connect(host, broker.port())) << broker.log();
+  driver_session session{seconds(60)};
+  ASSERT_TRUE(connect_broker(session, host, broker.port())) << broker.log();
 
   std::vector<input_case> cases = {
       {"in/bool/text", encode_tag(vt::boolean, payload_format::text, 0), 0, "false"},
@@ -98,10 +115,10 @@ TEST(MqttDriver, InputsArePublishedRetainedInEveryFormat) {
   for (int k = 0; k < 25; ++k)
     cases.push_back({"in/many/" + std::to_string(k), encode_tag(vt::s32, payload_format::text, 1), k + 100,
                      std::to_string(k + 100)});
-  std::vector<page_signal> inputs;
+  std::vector<named_signal> inputs;
   for (const auto& c : cases) inputs.push_back({c.topic, c.tag});
   inputs.push_back({"in/empty", encode_tag(vt::s32, payload_format::empty, 1)});
-  ASSERT_TRUE(page.bind(host, page_id, 1, inputs, {}));
+  ASSERT_TRUE(bind_topics(session, host, page_id, 1, inputs, {}));
 
   // Freshly bound inputs go out once, zeros included.
   EXPECT_TRUE(peer_holds(live, {{"in/bool/text", "false"}, {"in/s32/text", "0"}, {"in/u16/be", std::string(2, '\0')}},
@@ -110,7 +127,7 @@ TEST(MqttDriver, InputsArePublishedRetainedInEveryFormat) {
   input_record record{.id = page_id, .version = 1, .pairs = {}};
   for (std::uint32_t i = 0; i < cases.size(); ++i) record.pairs.emplace_back(i, cases[i].value);
   record.pairs.emplace_back(static_cast<std::uint32_t>(cases.size()), 77);
-  ASSERT_TRUE(page.player().deliver_inputs({record}));
+  ASSERT_TRUE(session.page().deliver_inputs({record}));
 
   std::map<std::string, std::string> expected;
   for (const auto& c : cases) expected[c.topic] = c.payload;
@@ -130,23 +147,23 @@ TEST(MqttDriver, InputsOnTopicsThatCannotBePublishedAreSkipped) {
   mosquitto_broker broker;
   mqtt_peer live(broker.uri());
   live.subscribe("#", 1);
-  page_session page;
-  ASSERT_TRUE(page.connect(host, broker.port()));
+  driver_session session{seconds(60)};
+  ASSERT_TRUE(connect_broker(session, host, broker.port()));
   const auto tag = encode_tag(vt::s32, payload_format::text, 1);
-  ASSERT_TRUE(page.bind(host, page_id, 1,
-                        {{"", tag},
-                         {"bad/+", tag},
-                         {std::string("cut\0short", 9), tag},
-                         {"bad/qos", encode_tag(vt::s32, payload_format::text, 3)},
-                         {"bad/type", plc::make_tag(12, 2 << 4)},
-                         {"good", tag}},
-                        {}));
-  ASSERT_TRUE(page.player().deliver_inputs({{.id = page_id, .version = 1, .pairs = {{2, 1}, {3, 2}, {4, 3}, {5, 4}}}}));
+  ASSERT_TRUE(bind_topics(session, host, page_id, 1,
+                          {{"", tag},
+                           {"bad/+", tag},
+                           {std::string("cut\0short", 9), tag},
+                           {"bad/qos", encode_tag(vt::s32, payload_format::text, 3)},
+                           {"bad/type", plc::make_tag(12, 2 << 4)},
+                           {"good", tag}},
+                          {}));
+  ASSERT_TRUE(session.deliver({{2, 1}, {3, 2}, {4, 3}, {5, 4}}, page_id));
   EXPECT_TRUE(peer_holds(live, {{"good", "4"}}, false));
   EXPECT_EQ(live.count("cut"), 0u);
   EXPECT_EQ(live.count("bad/qos"), 0u);
   EXPECT_EQ(live.count("bad/type"), 0u);
-  EXPECT_TRUE(page.status(host));
+  EXPECT_TRUE(session.status(host));
 }
 
 TEST(MqttDriver, OutputsFollowTheirTopicsInEveryFormat) {
@@ -155,9 +172,9 @@ TEST(MqttDriver, OutputsFollowTheirTopicsInEveryFormat) {
   // Retained before the binding: delivered when the driver subscribes.
   device.publish("out/dint", "  -42");
   device.publish("out/uint", std::string("\x01\x02", 2));
-  page_session page;
-  ASSERT_TRUE(page.connect(host, broker.port()));
-  const std::vector<page_signal> outputs = {
+  driver_session session{seconds(60)};
+  ASSERT_TRUE(connect_broker(session, host, broker.port()));
+  const std::vector<named_signal> outputs = {
       {"out/dint", encode_tag(vt::s32, payload_format::text, 0)},
       {"out/dint2", encode_tag(vt::s32, payload_format::text, 1)},
       {"out/dint3", encode_tag(vt::s32, payload_format::text, 2)},
@@ -173,7 +190,7 @@ TEST(MqttDriver, OutputsFollowTheirTopicsInEveryFormat) {
       {"out/dint", encode_tag(vt::s16, payload_format::text, 1)},  // a second output on one topic
       {"out/#", encode_tag(vt::s32, payload_format::text, 1)},     // filters are not followed
   };
-  ASSERT_TRUE(page.bind(host, page_id, 1, {}, outputs));
+  ASSERT_TRUE(bind_topics(session, host, page_id, 1, {}, outputs));
   auto* d = registered(host);
   ASSERT_NE(d, nullptr);
   ASSERT_TRUE(eventually([&] { return output_value(*d, 0) == -42 && output_value(*d, 3) == 258; }));
@@ -190,8 +207,8 @@ TEST(MqttDriver, OutputsFollowTheirTopicsInEveryFormat) {
   device.publish("out/empty", "999", false);
   const std::vector<std::int32_t> first = {-42, 12, 5, 258, 7, 1, 1, bits(3.25f), bits(2.25f), 0x01020304, 0xFB, 0,
                                            0xFFD6, 0};
-  EXPECT_TRUE(eventually([&] { return page.outputs_seen(page_id) == first; }, seconds(10)))
-      << ::testing::PrintToString(page.outputs_seen(page_id));
+  EXPECT_TRUE(eventually([&] { return session.outputs_seen(page_id) == first; }, seconds(10)))
+      << ::testing::PrintToString(session.outputs_seen(page_id));
 
   // Text that is not a number, and a binary payload too short, give 0.
   device.publish("out/dint3", "abc", false);
@@ -201,8 +218,8 @@ TEST(MqttDriver, OutputsFollowTheirTopicsInEveryFormat) {
   second[2] = 0;
   second[4] = 0;
   second[5] = 0;
-  EXPECT_TRUE(eventually([&] { return page.outputs_seen(page_id) == second; }, seconds(10)))
-      << ::testing::PrintToString(page.outputs_seen(page_id));
+  EXPECT_TRUE(eventually([&] { return session.outputs_seen(page_id) == second; }, seconds(10)))
+      << ::testing::PrintToString(session.outputs_seen(page_id));
 }
 
 TEST(MqttDriver, RebindingDropsQueuedMessagesAndRenewsSubscriptions) {
@@ -254,20 +271,21 @@ TEST(MqttDriver, RebindingDropsQueuedMessagesAndRenewsSubscriptions) {
 
 TEST(MqttDriver, ABrokerThatGoesAwayMakesServerStatusFalse) {
   mosquitto_broker broker;
-  page_session page;
-  ASSERT_TRUE(page.connect(host, broker.port()));
-  ASSERT_TRUE(page.bind(host, page_id, 1, {{"plant/setpoint", encode_tag(vt::s32, payload_format::text, 1)}}, {}));
-  EXPECT_TRUE(page.status(host));
+  driver_session session{seconds(60)};
+  ASSERT_TRUE(connect_broker(session, host, broker.port()));
+  ASSERT_TRUE(
+      bind_topics(session, host, page_id, 1, {{"plant/setpoint", encode_tag(vt::s32, payload_format::text, 1)}}, {}));
+  EXPECT_TRUE(session.status(host));
 
   broker.stop();
-  EXPECT_TRUE(eventually([&] { return !page.status(host); }, seconds(15)));
+  EXPECT_TRUE(eventually([&] { return !session.status(host); }, seconds(15)));
   // A value the page hands over while the broker is away is not lost.
-  ASSERT_TRUE(page.player().deliver_inputs({{.id = page_id, .version = 1, .pairs = {{0, 31}}}}));
+  ASSERT_TRUE(session.deliver({{0, 31}}, page_id));
 
   // Connecting again reuses the driver with its bindings.
   broker.start();
-  ASSERT_TRUE(page.connect(host, broker.port()));
-  EXPECT_TRUE(page.status(host));
+  ASSERT_TRUE(connect_broker(session, host, broker.port()));
+  EXPECT_TRUE(session.status(host));
   mqtt_peer late(broker.uri());
   late.subscribe("plant/#");
   EXPECT_TRUE(peer_holds(late, {{"plant/setpoint", "31"}}, true));
@@ -342,28 +360,28 @@ TEST_F(MqttTls, BrokersWithCertificatesTheDriverTrustsCarryInputsAndOutputs) {
   mqtt_peer device(broker.uri(), certificates.ca_cert.string());
   device.subscribe("tls/in");
   device.publish("tls/out", "17");
-  page_session page;
+  driver_session session{seconds(60)};
   const std::string tls_host = "mqtts://127.0.0.1";
-  ASSERT_TRUE(page.connect(tls_host, broker.port())) << broker.log();
-  ASSERT_TRUE(page.bind(tls_host, page_id, 1, {{"tls/in", encode_tag(vt::u16, payload_format::text, 1)}},
-                        {{"tls/out", encode_tag(vt::s32, payload_format::text, 1)}}));
-  ASSERT_TRUE(page.player().deliver_inputs({{.id = page_id, .version = 1, .pairs = {{0, 4242}}}}));
+  ASSERT_TRUE(connect_broker(session, tls_host, broker.port())) << broker.log();
+  ASSERT_TRUE(bind_topics(session, tls_host, page_id, 1, {{"tls/in", encode_tag(vt::u16, payload_format::text, 1)}},
+                          {{"tls/out", encode_tag(vt::s32, payload_format::text, 1)}}));
+  ASSERT_TRUE(session.deliver({{0, 4242}}, page_id));
   EXPECT_TRUE(peer_holds(device, {{"tls/in", "4242"}}, false));
-  EXPECT_TRUE(eventually([&] { return page.outputs_seen(page_id) == std::vector<std::int32_t>{17}; }));
-  EXPECT_TRUE(page.status(tls_host));
+  EXPECT_TRUE(eventually([&] { return session.outputs_seen(page_id) == std::vector<std::int32_t>{17}; }));
+  EXPECT_TRUE(session.status(tls_host));
 
   // The host name is checked against the certificate too: "localhost" is in it.
-  EXPECT_TRUE(page.connect("ssl://localhost", broker.port()));
+  EXPECT_TRUE(connect_broker(session, "ssl://localhost", broker.port()));
   // Plain MQTT to a TLS listener on a port that does not imply TLS fails.
-  EXPECT_FALSE(page.connect(host, broker.port()));
+  EXPECT_FALSE(connect_broker(session, host, broker.port()));
 }
 
 TEST_F(MqttTls, BrokersWhoseCertificateIsNotTrustedAreRefused) {
   temp_dir other_dir;
   const test_certificates other(other_dir.path());
   ::setenv("SSL_CERT_FILE", other.ca_cert.c_str(), 1);
-  page_session page;
-  EXPECT_FALSE(page.connect("mqtts://127.0.0.1", broker.port()));
+  driver_session session{seconds(60)};
+  EXPECT_FALSE(connect_broker(session, "mqtts://127.0.0.1", broker.port()));
   EXPECT_EQ(registered("mqtts://127.0.0.1"), nullptr);
 }
 

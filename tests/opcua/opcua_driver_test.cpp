@@ -5,23 +5,17 @@
 // the Read and Write service calls.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstring>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "opcua/opcua_server.hpp"
 #include "opcua/opcua_wire_tap.hpp"
 #include "plc/driver_registry.hpp"
 #include "plc/opcua/driver.hpp"
-#include "plc/signal_exchange.hpp"
 #include "plc/value_type.hpp"
-#include "renderer/page_contract.hpp"
-#include "support/page_player.hpp"
-#include "support/server_fixture.hpp"
+#include "support/driver_session.hpp"
 #include "support/ws_client.hpp"
 
 namespace kvt::test {
@@ -32,18 +26,6 @@ using plc::make_tag;
 
 constexpr auto reconnect_budget = std::chrono::seconds(20);
 
-std::string json_list(const std::vector<std::uint64_t>& tags) {
-  std::string out = "[";
-  for (const std::uint64_t t : tags) out += (out.size() > 1 ? "," : "") + std::to_string(t);
-  return out + "]";
-}
-
-std::string json_list(const std::vector<std::string>& names) {
-  std::string out = "[";
-  for (const std::string& n : names) out += (out.size() > 1 ? ",\"" : "\"") + n + '"';
-  return out + "]";
-}
-
 std::int32_t bits_of(float f) { return plc::float_to_slot(f); }
 
 // One bound signal: its node id and value type.
@@ -52,88 +34,27 @@ struct binding {
   std::uint32_t type;
 };
 
+signal_table table_of(const std::vector<binding>& signals) {
+  std::vector<named_signal> named;
+  for (const binding& b : signals) named.push_back({b.node, make_tag(b.type, 0)});
+  return signal_table::of(named);
+}
+
 class OpcuaDriver : public ::testing::Test {
  protected:
-  OpcuaDriver() : page_ws(commands.port()), words(page::signal::buffer_words, 0), page(words.data(), words.size()) {
-    page_ws.register_as_page();
-    exchange = std::thread(
-        [this] { plc::run_signal_exchange(words.data(), words.size() * sizeof(std::uint32_t), plc::registry(), shutdown); });
-  }
-  ~OpcuaDriver() override {
-    clear_registry();
-    shutdown.store(true);
-    exchange.join();
-  }
-
-  std::string ask(std::string_view type, const std::string& data) {
-    page_ws.send_text("{\"id\":" + std::to_string(++last_id) + ",\"type\":\"" + std::string(type) +
-                      "\",\"data\":" + data + '}');
-    return page_ws.next_text(std::chrono::seconds(10)).value_or("(no reply)");
-  }
-  std::string true_reply() const { return "{\"id\":" + std::to_string(last_id) + ",\"data\":true}"; }
-  // Whether the command was answered with true; a failure shows the reply.
-  ::testing::AssertionResult granted(std::string_view type, const std::string& data) {
-    const std::string reply = ask(type, data);
-    if (reply == true_reply()) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << type << " answered " << reply;
-  }
-
   ::testing::AssertionResult connect_to(std::uint16_t port, double scan_rate = 0.002) {
-    return granted("ServerConnect", R"({"protocol":6,"type":"","host":")" + host + R"(","port":)" +
-                                        std::to_string(port) + R"(,"unitId":0,"flags":0,"rack":0,"slot":0,"scanRate":)" + std::to_string(scan_rate) + "}");
+    return session.connect(connection(plc::protocol::opcua, port, scan_rate));
   }
-  std::string binding_request(const std::vector<binding>& inputs, const std::vector<binding>& outputs) {
-    std::vector<std::uint64_t> in_tags, out_tags;
-    std::vector<std::string> in_names, out_names;
-    for (const binding& b : inputs) {
-      in_tags.push_back(make_tag(b.type, 0));
-      in_names.push_back(b.node);
-    }
-    for (const binding& b : outputs) {
-      out_tags.push_back(make_tag(b.type, 0));
-      out_names.push_back(b.node);
-    }
-    return R"({"host":")" + host + R"(","id":1,"inputs":{"version":1,"tags":)" + json_list(in_tags) +
-           R"(,"names":)" + json_list(in_names) + R"(},"outputs":{"version":1,"tags":)" + json_list(out_tags) +
-           R"(,"names":)" + json_list(out_names) + "}}";
+  binding_tables tables(const std::vector<binding>& inputs, const std::vector<binding>& outputs) const {
+    return {.host = host, .inputs = table_of(inputs), .outputs = table_of(outputs)};
   }
   ::testing::AssertionResult bind(const std::vector<binding>& inputs, const std::vector<binding>& outputs) {
-    return granted("BindingTables", binding_request(inputs, outputs));
+    return session.bind(tables(inputs, outputs));
   }
-  ::testing::AssertionResult status() { return granted("ServerStatus", R"({"host":")" + host + "\"}"); }
-
-  plc::opcua::driver& driver() {
-    auto lock = plc::registry().lock();
-    for (const auto& d : plc::registry().drivers())
-      if (d->host() == host) return dynamic_cast<plc::opcua::driver&>(*d);
-    throw std::runtime_error("no OPC UA driver registered");
-  }
-
-  // The page's view of driver 1's outputs after the next answered exchange.
-  const std::vector<std::int32_t>& outputs_seen() {
-    if (auto records = page.request_outputs())
-      for (const auto& r : *records)
-        for (const auto& [index, value] : r.pairs) {
-          if (index >= view.size()) view.resize(index + 1);
-          view[index] = value;
-        }
-    return view;
-  }
-  bool eventually_seen(const std::vector<std::int32_t>& expected,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    return eventually([&] { return outputs_seen() == expected; }, timeout);
-  }
-  bool deliver(const pair_list& pairs) { return page.deliver_inputs({{.id = 1, .version = 1, .pairs = pairs}}); }
+  plc::opcua::driver& driver() { return session.driver<plc::opcua::driver>(host); }
 
   const std::string host = "127.0.0.1";
-  server_fixture commands;
-  ws_client page_ws;
-  std::vector<std::uint32_t> words;
-  page_player page;
-  std::atomic<bool> shutdown{false};
-  std::thread exchange;
-  std::vector<std::int32_t> view;
-  int last_id = 0;
+  driver_session session;
 };
 
 // One variable of each type for the outputs and one for the inputs.
@@ -171,16 +92,16 @@ TEST_F(OpcuaDriver, EveryValueTypeRoundTripsThroughTheSignalBuffer) {
   opcua_test_server server;
   add_typed_variables(server);
   ASSERT_TRUE(connect_to(server.port()));
-  EXPECT_TRUE(status());
+  EXPECT_TRUE(session.status());
   ASSERT_TRUE(bind(typed_inputs, typed_outputs));
 
-  EXPECT_TRUE(eventually_seen({1, 0xAB, 0xBEEF, static_cast<std::int32_t>(0xDEADBEEF), 0xFE, 0xFED4, -70000,
-                               bits_of(3.5f), bits_of(-1234.25f)}))
-      << ::testing::PrintToString(view);
+  EXPECT_TRUE(session.eventually_seen({1, 0xAB, 0xBEEF, static_cast<std::int32_t>(0xDEADBEEF), 0xFE, 0xFED4, -70000,
+                                       bits_of(3.5f), bits_of(-1234.25f)}))
+      << ::testing::PrintToString(session.view());
 
   // A BOOL of 2 is true; narrow slots carry junk above their width.
-  ASSERT_TRUE(deliver({{0, 2}, {1, 0x1C5}, {2, 0x71234}, {3, static_cast<std::int32_t>(0xCAFEBABE)}, {4, 0xFE},
-                       {5, 0xFFFF8001}, {6, -123456}, {7, bits_of(-1.5f)}, {8, bits_of(6.25f)}}));
+  ASSERT_TRUE(session.deliver({{0, 2}, {1, 0x1C5}, {2, 0x71234}, {3, static_cast<std::int32_t>(0xCAFEBABE)},
+                               {4, 0xFE}, {5, 0xFFFF8001}, {6, -123456}, {7, bits_of(-1.5f)}, {8, bits_of(6.25f)}}));
   EXPECT_TRUE(eventually([&] { return server.value<UA_Boolean>("ns=2;s=in.bool", UA_TYPES_BOOLEAN); }));
   EXPECT_TRUE(eventually([&] { return server.value<UA_Byte>("ns=2;s=in.byte", UA_TYPES_BYTE) == 0xC5; }));
   EXPECT_TRUE(eventually([&] { return server.value<UA_UInt16>("ns=2;s=in.uint16", UA_TYPES_UINT16) == 0x1234; }));
@@ -196,9 +117,9 @@ TEST_F(OpcuaDriver, EveryValueTypeRoundTripsThroughTheSignalBuffer) {
   server.set<UA_Int32>("ns=2;s=out.int32", UA_TYPES_INT32, 42);
   server.set<UA_Boolean>("ns=2;s=out.bool", UA_TYPES_BOOLEAN, false);
   server.set<UA_Double>("ns=2;s=out.double", UA_TYPES_DOUBLE, 0.5);
-  EXPECT_TRUE(eventually_seen({0, 0xAB, 0xBEEF, static_cast<std::int32_t>(0xDEADBEEF), 0xFE, 0xFED4, 42,
-                               bits_of(3.5f), bits_of(0.5f)}))
-      << ::testing::PrintToString(view);
+  EXPECT_TRUE(session.eventually_seen(
+      {0, 0xAB, 0xBEEF, static_cast<std::int32_t>(0xDEADBEEF), 0xFE, 0xFED4, 42, bits_of(3.5f), bits_of(0.5f)}))
+      << ::testing::PrintToString(session.view());
 }
 
 TEST_F(OpcuaDriver, ANodeReadWithAnotherTypeShowsItsValue) {
@@ -210,8 +131,8 @@ TEST_F(OpcuaDriver, ANodeReadWithAnotherTypeShowsItsValue) {
   ASSERT_TRUE(connect_to(server.port()));
   ASSERT_TRUE(bind({}, {{"ns=2;s=d", vt::real}, {"ns=2;s=i64", vt::u32}, {"ns=2;s=u64", vt::s32},
                         {"ns=2;s=f", vt::s16}, {"ns=2;s=d", vt::lreal}}));
-  EXPECT_TRUE(eventually_seen({bits_of(1234.5f), 0x23456789, -2, 0xFFF9, bits_of(1234.5f)}))
-      << ::testing::PrintToString(view);
+  EXPECT_TRUE(session.eventually_seen({bits_of(1234.5f), 0x23456789, -2, 0xFFF9, bits_of(1234.5f)}))
+      << ::testing::PrintToString(session.view());
 }
 
 TEST_F(OpcuaDriver, NodeIdsInEveryFormAddressTheirNodes) {
@@ -237,23 +158,22 @@ TEST_F(OpcuaDriver, NodeIdsInEveryFormAddressTheirNodes) {
   const std::vector<binding> inputs{{"ns=2;s=Line1.Target", vt::s32},
                                     {"ns=2;x=oops", vt::s32},
                                     {"ns=2;g=11111111-2222-3333-4444-555555555555", vt::s32}};
-  page_ws.send_text("{\"id\":" + std::to_string(++last_id) + R"(,"type":"BindingTables","data":)" +
-                    binding_request(inputs, outputs) + "}");
-  EXPECT_EQ(page_ws.next_text().value_or(""),
+  session.send("BindingTables", binding_json(tables(inputs, outputs)));
+  EXPECT_EQ(session.reply(),
             R"({"type":"Log","level":"error","message":"Failed to parse OPC UA node id: ns=2;x=oops"})");
-  EXPECT_EQ(page_ws.next_text().value_or(""),
+  EXPECT_EQ(session.reply(),
             R"({"type":"Log","level":"error","message":"Failed to parse OPC UA node id: Line1.Speed"})");
-  EXPECT_EQ(page_ws.next_text().value_or(""), true_reply());
+  EXPECT_EQ(session.reply(), session.true_reply());
 
-  EXPECT_TRUE(eventually_seen({11, 22, 33, 44, 0, 55, 0})) << ::testing::PrintToString(view);
-  ASSERT_TRUE(deliver({{0, 100}, {1, 200}, {2, 300}}));
+  EXPECT_TRUE(session.eventually_seen({11, 22, 33, 44, 0, 55, 0})) << ::testing::PrintToString(session.view());
+  ASSERT_TRUE(session.deliver({{0, 100}, {1, 200}, {2, 300}}));
   EXPECT_TRUE(eventually([&] { return server.value<UA_Int32>("ns=2;s=Line1.Target", UA_TYPES_INT32) == 100; }));
   EXPECT_TRUE(eventually([&] {
     return server.value<UA_Int32>("ns=2;g=11111111-2222-3333-4444-555555555555", UA_TYPES_INT32) == 300;
   }));
   server.set<UA_Int32>("ns=2;b=S2VzdHJlbA==", UA_TYPES_INT32, 45);
-  EXPECT_TRUE(eventually_seen({11, 22, 33, 45, 0, 55, 0})) << ::testing::PrintToString(view);
-  EXPECT_TRUE(status());
+  EXPECT_TRUE(session.eventually_seen({11, 22, 33, 45, 0, 55, 0})) << ::testing::PrintToString(session.view());
+  EXPECT_TRUE(session.status());
 }
 
 TEST_F(OpcuaDriver, OneReadPerCycleCarriesEveryOutputAndOneWriteCarriesEveryChange) {
@@ -276,7 +196,7 @@ TEST_F(OpcuaDriver, OneReadPerCycleCarriesEveryOutputAndOneWriteCarriesEveryChan
   opcua_wire_tap tap(server.port());
   ASSERT_TRUE(connect_to(tap.port()));
   ASSERT_TRUE(bind(inputs, outputs));
-  ASSERT_TRUE(eventually_seen(expected));
+  ASSERT_TRUE(session.eventually_seen(expected));
 
   // The freshly bound inputs went out once, all in one request.
   ASSERT_TRUE(eventually([&] { return tap.count(ua_request::service::write) == 1; }));
@@ -307,7 +227,7 @@ TEST_F(OpcuaDriver, OneReadPerCycleCarriesEveryOutputAndOneWriteCarriesEveryChan
   tap.clear();
   pair_list changes;
   for (int i = 0; i < input_count; ++i) changes.emplace_back(static_cast<std::uint32_t>(i), 1000 + i);
-  ASSERT_TRUE(deliver(changes));
+  ASSERT_TRUE(session.deliver(changes));
   const std::string last = "ns=2;i=" + std::to_string(8000 + input_count - 1);
   ASSERT_TRUE(eventually([&] { return server.value<UA_Int32>(last, UA_TYPES_INT32) == 1000 + input_count - 1; }));
   ASSERT_TRUE(eventually([&] { return tap.count(ua_request::service::read) >= 5; }));
@@ -328,21 +248,21 @@ TEST_F(OpcuaDriver, AStoppedServerShowsAsDisconnectedAndARestartedOneResumesWith
   server.add<UA_Int32>("ns=2;s=setpoint", UA_TYPES_INT32, 0);
   ASSERT_TRUE(connect_to(server.port()));
   ASSERT_TRUE(bind({{"ns=2;s=setpoint", vt::s32}}, {{"ns=2;s=count", vt::s32}}));
-  ASSERT_TRUE(eventually_seen({1}));
-  ASSERT_TRUE(deliver({{0, 5}}));
+  ASSERT_TRUE(session.eventually_seen({1}));
+  ASSERT_TRUE(session.deliver({{0, 5}}));
   ASSERT_TRUE(eventually([&] { return server.value<UA_Int32>("ns=2;s=setpoint", UA_TYPES_INT32) == 5; }));
 
   server.stop();
-  EXPECT_TRUE(eventually([&] { return !status(); }));
+  EXPECT_TRUE(eventually([&] { return !session.status(); }));
   // A change made while the server is away is kept for it.
-  ASSERT_TRUE(deliver({{0, 6}}));
+  ASSERT_TRUE(session.deliver({{0, 6}}));
 
   server.start();
   server.set<UA_Int32>("ns=2;s=count", UA_TYPES_INT32, 2);
-  EXPECT_TRUE(eventually([&] { return status(); }, reconnect_budget));
-  EXPECT_TRUE(eventually_seen({2}, reconnect_budget));
+  EXPECT_TRUE(eventually([&] { return session.status(); }, reconnect_budget));
+  EXPECT_TRUE(session.eventually_seen({2}, reconnect_budget));
   EXPECT_TRUE(eventually([&] { return server.value<UA_Int32>("ns=2;s=setpoint", UA_TYPES_INT32) == 6; }));
-  ASSERT_TRUE(deliver({{0, 7}}));
+  ASSERT_TRUE(session.deliver({{0, 7}}));
   EXPECT_TRUE(eventually([&] { return server.value<UA_Int32>("ns=2;s=setpoint", UA_TYPES_INT32) == 7; }));
 }
 
@@ -350,16 +270,17 @@ TEST_F(OpcuaDriver, NodeIdsMustComeWithTheTagsOnePerTag) {
   opcua_test_server server;
   server.add<UA_Int32>("ns=2;s=v", UA_TYPES_INT32, 3);
   ASSERT_TRUE(connect_to(server.port()));
-  const std::string tag = std::to_string(make_tag(vt::s32, 0));
-  const std::string no_names = ask("BindingTables", R"({"host":")" + host +
-                                                         R"(","id":1,"inputs":{"version":1,"tags":[)" + tag +
-                                                         R"(]},"outputs":{"version":1,"tags":[],"names":[]}})");
-  EXPECT_EQ(no_names, "{\"id\":" + std::to_string(last_id) + R"(,"data":false,"error":"Input names invalid"})");
-  const std::string too_few = ask("BindingTables", R"({"host":")" + host +
-                                                       R"(","id":1,"inputs":{"version":1,"tags":[],"names":[]},)" +
-                                                       R"("outputs":{"version":1,"tags":[)" + tag + "," + tag +
-                                                       R"(],"names":["ns=2;s=v"]}})");
-  EXPECT_EQ(too_few, "{\"id\":" + std::to_string(last_id) + R"(,"data":false,"error":"Output names invalid"})");
+  const std::uint64_t tag = make_tag(vt::s32, 0);
+  const std::string no_names = session.ask(
+      "BindingTables", binding_json({.host = host, .inputs = {.tags = {tag}}, .outputs = signal_table::of({})}));
+  EXPECT_EQ(no_names,
+            "{\"id\":" + std::to_string(session.last_id()) + R"(,"data":false,"error":"Input names invalid"})");
+  const std::string too_few = session.ask(
+      "BindingTables", binding_json({.host = host,
+                                     .inputs = signal_table::of({}),
+                                     .outputs = {.tags = {tag, tag}, .names = std::vector<std::string>{"ns=2;s=v"}}}));
+  EXPECT_EQ(too_few,
+            "{\"id\":" + std::to_string(session.last_id()) + R"(,"data":false,"error":"Output names invalid"})");
   // A rejected table is left empty: nothing is read for it.
   {
     auto& outputs = driver().outputs();
@@ -367,7 +288,7 @@ TEST_F(OpcuaDriver, NodeIdsMustComeWithTheTagsOnePerTag) {
     EXPECT_TRUE(outputs.tags.empty());
   }
   ASSERT_TRUE(bind({}, {{"ns=2;s=v", vt::s32}}));
-  EXPECT_TRUE(eventually_seen({3}));
+  EXPECT_TRUE(session.eventually_seen({3}));
 }
 
 TEST_F(OpcuaDriver, ANodeThatStopsDeliveringKeepsItsLastValueWhileTheOthersUpdate) {
@@ -376,14 +297,14 @@ TEST_F(OpcuaDriver, ANodeThatStopsDeliveringKeepsItsLastValueWhileTheOthersUpdat
   server.add<UA_Int32>("ns=2;s=b", UA_TYPES_INT32, 2);
   ASSERT_TRUE(connect_to(server.port()));
   ASSERT_TRUE(bind({}, {{"ns=2;s=a", vt::s32}, {"ns=2;s=b", vt::s32}}));
-  ASSERT_TRUE(eventually_seen({1, 2}));
+  ASSERT_TRUE(session.eventually_seen({1, 2}));
   server.remove("ns=2;s=a");
   server.set<UA_Int32>("ns=2;s=b", UA_TYPES_INT32, 3);
-  EXPECT_TRUE(eventually_seen({1, 3})) << ::testing::PrintToString(view);
+  EXPECT_TRUE(session.eventually_seen({1, 3})) << ::testing::PrintToString(session.view());
   const std::uint64_t reads = driver().reads_sent();
   ASSERT_TRUE(eventually([&] { return driver().reads_sent() > reads + 5; }));
-  EXPECT_EQ(outputs_seen(), (std::vector<std::int32_t>{1, 3}));
-  EXPECT_TRUE(status());
+  EXPECT_EQ(session.outputs_seen(), (std::vector<std::int32_t>{1, 3}));
+  EXPECT_TRUE(session.status());
 }
 
 TEST_F(OpcuaDriver, AWriteTheServerRefusesDoesNotHoldUpTheOthers) {
@@ -393,19 +314,19 @@ TEST_F(OpcuaDriver, AWriteTheServerRefusesDoesNotHoldUpTheOthers) {
   ASSERT_TRUE(connect_to(server.port()));
   // Bound as UInt16, the Int32 node refuses the value (type mismatch).
   ASSERT_TRUE(bind({{"ns=2;s=int32", vt::u16}, {"ns=2;s=ok", vt::s32}}, {}));
-  ASSERT_TRUE(deliver({{0, 9}, {1, 10}}));
+  ASSERT_TRUE(session.deliver({{0, 9}, {1, 10}}));
   EXPECT_TRUE(eventually([&] { return server.value<UA_Int32>("ns=2;s=ok", UA_TYPES_INT32) == 10; }));
-  ASSERT_TRUE(deliver({{1, 11}}));
+  ASSERT_TRUE(session.deliver({{1, 11}}));
   EXPECT_TRUE(eventually([&] { return server.value<UA_Int32>("ns=2;s=ok", UA_TYPES_INT32) == 11; }));
   EXPECT_EQ(server.value<UA_Int32>("ns=2;s=int32", UA_TYPES_INT32), 0);
-  EXPECT_TRUE(status());
+  EXPECT_TRUE(session.status());
 }
 
 TEST_F(OpcuaDriver, ConnectingToNoServerFailsAndLeavesNoDriver) {
   const std::uint16_t port = free_port();
   EXPECT_FALSE(connect_to(port));
   EXPECT_EQ(plc::registry().find(host), nullptr);
-  EXPECT_FALSE(status());
+  EXPECT_FALSE(session.status());
 }
 
 TEST_F(OpcuaDriver, DisconnectStopsTheScanAndConnectResumesIt) {
@@ -413,14 +334,14 @@ TEST_F(OpcuaDriver, DisconnectStopsTheScanAndConnectResumesIt) {
   server.add<UA_Int32>("ns=2;s=v", UA_TYPES_INT32, 9);
   ASSERT_TRUE(connect_to(server.port()));
   ASSERT_TRUE(bind({}, {{"ns=2;s=v", vt::s32}}));
-  ASSERT_TRUE(eventually_seen({9}));
+  ASSERT_TRUE(session.eventually_seen({9}));
   driver().disconnect();
   EXPECT_FALSE(driver().scanning());
-  EXPECT_FALSE(status());
+  EXPECT_FALSE(session.status());
   server.set<UA_Int32>("ns=2;s=v", UA_TYPES_INT32, 10);
   ASSERT_TRUE(connect_to(server.port()));
-  EXPECT_TRUE(status());
-  EXPECT_TRUE(eventually_seen({10}));
+  EXPECT_TRUE(session.status());
+  EXPECT_TRUE(session.eventually_seen({10}));
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
-// A TCP relay between an OPC UA client and server on loopback that records
+// A wire tap between an OPC UA client and server on loopback that records
 // every Read and Write service request passing through it, with the number
 // of nodes each carried, so that a test can count service calls per cycle.
 #pragma once
 
-#include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <mutex>
-#include <thread>
+#include <span>
 #include <vector>
+
+#include "support/record_log.hpp"
+#include "support/tcp_relay.hpp"
 
 namespace kvt::test {
 
@@ -20,29 +22,18 @@ struct ua_request {
 class opcua_wire_tap {
  public:
   explicit opcua_wire_tap(std::uint16_t server_port);
-  ~opcua_wire_tap();
-  opcua_wire_tap(const opcua_wire_tap&) = delete;
-  opcua_wire_tap& operator=(const opcua_wire_tap&) = delete;
 
-  std::uint16_t port() const noexcept { return port_; }
-  std::vector<ua_request> requests() const;
+  std::uint16_t port() const noexcept { return relay_.port(); }
+  std::vector<ua_request> requests() const { return requests_.items(); }
   std::size_t count(ua_request::service kind) const;
-  void clear();
+  void clear() { requests_.clear(); }
 
  private:
-  void run();
-  void relay(int client_fd);
-  void parse(std::vector<std::uint8_t>& stream);
+  // `inside_message` belongs to the connection: a chunked message is under way.
+  void record(std::span<const std::uint8_t> chunk, bool& inside_message);
 
-  std::uint16_t server_port_;
-  std::uint16_t port_ = 0;
-  int listen_fd_ = -1;
-  int wake_fd_[2] = {-1, -1};
-  std::atomic<bool> stop_{false};
-  mutable std::mutex mutex_;
-  std::vector<ua_request> requests_;
-  bool inside_message_ = false;  // relay thread only: a chunked message is under way
-  std::thread thread_;
+  record_log<ua_request> requests_;
+  tcp_relay relay_;  // last: its thread stops before what it records into goes
 };
 
 }  // namespace kvt::test

@@ -5,22 +5,17 @@
 // items were split into requests.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstring>
-#include <string>
-#include <thread>
+#include <chrono>
+#include <mutex>
 #include <vector>
 
 #include "plc/driver_registry.hpp"
 #include "plc/s7/driver.hpp"
 #include "plc/s7/tag.hpp"
-#include "plc/signal_exchange.hpp"
-#include "renderer/page_contract.hpp"
 #include "s7/s7_server.hpp"
 #include "s7/s7_wire_tap.hpp"
+#include "support/driver_session.hpp"
 #include "support/exchange_fixture.hpp"
-#include "support/page_player.hpp"
-#include "support/server_fixture.hpp"
 #include "support/ws_client.hpp"
 
 namespace kvt::test {
@@ -32,12 +27,6 @@ using s7::encode_tag;
 using area = s7_test_server::area;
 
 constexpr const char* host = "127.0.0.1";
-
-std::string tag_list(const std::vector<std::uint64_t>& tags) {
-  std::string out = "[";
-  for (const std::uint64_t t : tags) out += (out.size() > 1 ? "," : "") + std::to_string(t);
-  return out + "]";
-}
 
 std::size_t writes_served(const s7_test_server& server) {
   std::size_t n = 0;
@@ -52,75 +41,18 @@ std::vector<std::uint8_t> big_endian(std::uint32_t v) {
           static_cast<std::uint8_t>(v)};
 }
 
-// The command server, the page's WebSocket and the signal exchange thread on
-// the process-wide registry: the whole path from the page to a driver.
+// The whole path from the page to a driver made by the command server.
 class S7Driver : public ::testing::Test {
  protected:
-  S7Driver() : page_ws(commands.port()), words(page::signal::buffer_words, 0), page(words.data(), words.size()) {
-    page_ws.register_as_page();
-    exchange = std::thread(
-        [this] { plc::run_signal_exchange(words.data(), words.size() * sizeof(std::uint32_t), plc::registry(), shutdown); });
+  ::testing::AssertionResult connect_s7(std::uint16_t port, double scan_rate = 0.002) {
+    plc::connection_params p = connection(plc::protocol::s7, port, scan_rate);
+    p.type = "s7";
+    p.slot = 1;
+    return session.connect(p);
   }
-  ~S7Driver() override {
-    shutdown.store(true);
-    exchange.join();
-  }
+  s7::driver& driver() { return session.driver<s7::driver>(); }
 
-  std::string ask(std::string_view type, const std::string& data) {
-    page_ws.send_text("{\"id\":" + std::to_string(++last_id) + ",\"type\":\"" + std::string(type) +
-                      "\",\"data\":" + data + '}');
-    return page_ws.next_text().value_or("(no reply)");
-  }
-  // Whether the command was answered with true.
-  bool granted(std::string_view type, const std::string& data) {
-    const std::string reply = ask(type, data);
-    return reply == "{\"id\":" + std::to_string(last_id) + ",\"data\":true}";
-  }
-
-  bool connect_s7(std::uint16_t port, double scan_rate = 0.002) {
-    return granted("ServerConnect", R"({"protocol":1,"type":"s7","host":")" + std::string(host) +
-                                    R"(","port":)" + std::to_string(port) +
-                                    R"(,"unitId":0,"flags":0,"rack":0,"slot":1,"scanRate":)" +
-                                    std::to_string(scan_rate) + "}");
-  }
-  bool bind(const std::vector<std::uint64_t>& inputs, const std::vector<std::uint64_t>& outputs) {
-    return granted("BindingTables", R"({"host":")" + std::string(host) + R"(","id":1,"inputs":{"version":1,"tags":)" +
-                                    tag_list(inputs) + R"(},"outputs":{"version":1,"tags":)" + tag_list(outputs) +
-                                    "}}");
-  }
-  bool status() { return granted("ServerStatus", R"({"host":")" + std::string(host) + "\"}"); }
-
-  // The driver the command server made (taken under the registry's lock).
-  s7::driver& driver() {
-    auto lock = plc::registry().lock();
-    for (const auto& d : plc::registry().drivers())
-      if (d->host() == host) return dynamic_cast<s7::driver&>(*d);
-    throw std::runtime_error("no S7 driver registered");
-  }
-
-  // The page's view of driver 1's outputs after the next answered exchange.
-  const std::vector<std::int32_t>& outputs_seen() {
-    if (auto records = page.request_outputs())
-      for (const auto& r : *records)
-        for (const auto& [index, value] : r.pairs) {
-          if (index >= view.size()) view.resize(index + 1);
-          view[index] = value;
-        }
-    return view;
-  }
-  bool eventually_seen(const std::vector<std::int32_t>& expected) {
-    return eventually([&] { return outputs_seen() == expected; });
-  }
-  bool deliver(const pair_list& pairs) { return page.deliver_inputs({{.id = 1, .version = 1, .pairs = pairs}}); }
-
-  server_fixture commands;
-  ws_client page_ws;
-  std::vector<std::uint32_t> words;
-  page_player page;
-  std::atomic<bool> shutdown{false};
-  std::thread exchange;
-  std::vector<std::int32_t> view;
-  int last_id = 0;
+  driver_session session{std::chrono::seconds(5)};
 };
 
 TEST_F(S7Driver, EveryAreaAndTypeRoundTripsThroughTheSignalBuffer) {
@@ -151,14 +83,14 @@ TEST_F(S7Driver, EveryAreaAndTypeRoundTripsThroughTheSignalBuffer) {
       encode_tag(s7::area::data_block, 240, vt::s32, 0, 9), encode_tag(s7::area::inputs, 250, vt::u16),
       encode_tag(s7::area::data_block, 260, vt::lreal, 0, 5)};
   ASSERT_TRUE(connect_s7(server.port()));
-  ASSERT_TRUE(bind(inputs, outputs));
-  EXPECT_TRUE(eventually_seen({1, 0xAB, 0xFE, 0x1234, 0xFFFE, static_cast<std::int32_t>(0xDEADBEEF), -3,
-                               bits_of(3.5f), 3000, 0, 0}))
-      << ::testing::PrintToString(view);
+  ASSERT_TRUE(session.bind(inputs, outputs));
+  EXPECT_TRUE(session.eventually_seen(
+      {1, 0xAB, 0xFE, 0x1234, 0xFFFE, static_cast<std::int32_t>(0xDEADBEEF), -3, bits_of(3.5f), 3000, 0, 0}))
+      << ::testing::PrintToString(session.view());
 
   // A BOOL of 2 is still true: the controller looks at bit 0 only.
-  ASSERT_TRUE(deliver({{0, 2}, {1, 0x1C5}, {2, 0x1234}, {3, static_cast<std::int32_t>(0xCAFEBABE)},
-                       {4, bits_of(-1.5f)}, {5, -2}, {6, 7}, {7, 0xBEEF}, {8, 99}}));
+  ASSERT_TRUE(session.deliver({{0, 2}, {1, 0x1C5}, {2, 0x1234}, {3, static_cast<std::int32_t>(0xCAFEBABE)},
+                               {4, bits_of(-1.5f)}, {5, -2}, {6, 7}, {7, 0xBEEF}, {8, 99}}));
   EXPECT_TRUE(eventually([&] { return server.bytes(area::outputs, 100, 1) == std::vector<std::uint8_t>{0x20}; }));
   EXPECT_TRUE(eventually([&] { return server.bytes(area::markers, 101, 1) == std::vector<std::uint8_t>{0xC5}; }));
   EXPECT_TRUE(eventually([&] { return server.bytes(area::db5, 200, 2) == std::vector<std::uint8_t>{0x12, 0x34}; }));
@@ -170,7 +102,7 @@ TEST_F(S7Driver, EveryAreaAndTypeRoundTripsThroughTheSignalBuffer) {
   EXPECT_TRUE(eventually([&] { return server.bytes(area::db9, 240, 4) == big_endian(7); }));
   EXPECT_TRUE(eventually([&] { return server.bytes(area::inputs, 250, 2) == std::vector<std::uint8_t>{0xBE, 0xEF}; }));
   EXPECT_EQ(server.bytes(area::db5, 260, 4), big_endian(0)) << "LREAL is not written";
-  EXPECT_TRUE(status());
+  EXPECT_TRUE(session.status());
 }
 
 TEST_F(S7Driver, ThirtyRealsGoInAsFewRequestsAsAPduOf240Allows) {
@@ -185,16 +117,16 @@ TEST_F(S7Driver, ThirtyRealsGoInAsFewRequestsAsAPduOf240Allows) {
   }
   ASSERT_TRUE(connect_s7(tap.port()));
   EXPECT_EQ(driver().pdu_length(), 240);
-  ASSERT_TRUE(bind(inputs, outputs));
+  ASSERT_TRUE(session.bind(inputs, outputs));
   std::vector<std::int32_t> expected;
   for (int i = 0; i < 30; ++i) expected.push_back(bits_of(static_cast<float>(i) + 0.25f));
-  ASSERT_TRUE(eventually_seen(expected));
+  ASSERT_TRUE(session.eventually_seen(expected));
 
   // The freshly bound inputs were written once (zeros); now all 30 change.
   ASSERT_TRUE(eventually([&] { return writes_served(server) == 30; }));
   pair_list changes;
   for (std::uint32_t i = 0; i < 30; ++i) changes.emplace_back(i, bits_of(100.0f + static_cast<float>(i)));
-  ASSERT_TRUE(deliver(changes));
+  ASSERT_TRUE(session.deliver(changes));
   EXPECT_TRUE(eventually([&] {
     return server.bytes(area::db9, 29 * 4, 4) == big_endian(static_cast<std::uint32_t>(bits_of(129.0f)));
   }));
@@ -242,11 +174,11 @@ TEST_F(S7Driver, OneByteInputsLeaveRoomForTheirFillBytes) {
   std::vector<std::uint64_t> inputs;
   for (std::uint32_t i = 0; i < 20; ++i) inputs.push_back(encode_tag(s7::area::markers, i, vt::boolean, 0));
   ASSERT_TRUE(connect_s7(tap.port()));
-  ASSERT_TRUE(bind(inputs, {}));
+  ASSERT_TRUE(session.bind(inputs, {}));
   ASSERT_TRUE(eventually([&] { return writes_served(server) == 20; })) << "the fresh bindings' zeros";
   pair_list on;
   for (std::uint32_t i = 0; i < 20; ++i) on.emplace_back(i, 1);
-  ASSERT_TRUE(deliver(on));
+  ASSERT_TRUE(session.deliver(on));
   EXPECT_TRUE(eventually([&] { return server.bytes(area::markers, 0, 20) == std::vector<std::uint8_t>(20, 1); }));
   std::vector<std::size_t> writes;
   for (const wire_request& r : tap.requests())
@@ -259,8 +191,8 @@ TEST_F(S7Driver, ABoolAtDataBlock5Byte10Bit3IsABitItemStartingAt83) {
   s7_wire_tap tap(server.port());
   server.set_bytes(area::db5, 10, std::vector<std::uint8_t>{0x08});
   ASSERT_TRUE(connect_s7(tap.port()));
-  ASSERT_TRUE(bind({}, {encode_tag(s7::area::data_block, 10, vt::boolean, 3, 5)}));
-  ASSERT_TRUE(eventually_seen({1}));
+  ASSERT_TRUE(session.bind({}, {encode_tag(s7::area::data_block, 10, vt::boolean, 3, 5)}));
+  ASSERT_TRUE(session.eventually_seen({1}));
   const auto requests = tap.requests();
   ASSERT_FALSE(requests.empty());
   ASSERT_EQ(requests.front().items.size(), 1u);
@@ -281,21 +213,21 @@ TEST_F(S7Driver, AStoppedServerShowsAsDisconnectedAndTheExchangeResumesWithTheSa
   s7_test_server server;
   server.set_bytes(area::db5, 0, std::vector<std::uint8_t>{0x01, 0x02});
   ASSERT_TRUE(connect_s7(server.port()));
-  ASSERT_TRUE(bind({encode_tag(s7::area::data_block, 100, vt::u16, 0, 5)},
-                   {encode_tag(s7::area::data_block, 0, vt::u16, 0, 5)}));
-  ASSERT_TRUE(eventually_seen({0x0102}));
-  EXPECT_TRUE(status());
+  ASSERT_TRUE(session.bind({encode_tag(s7::area::data_block, 100, vt::u16, 0, 5)},
+                           {encode_tag(s7::area::data_block, 0, vt::u16, 0, 5)}));
+  ASSERT_TRUE(session.eventually_seen({0x0102}));
+  EXPECT_TRUE(session.status());
 
   server.stop();
-  EXPECT_TRUE(eventually([&] { return !status(); }));
+  EXPECT_TRUE(eventually([&] { return !session.status(); }));
   // A value the page sends while the controller is away is written once it is back.
-  ASSERT_TRUE(deliver({{0, 0x4243}}));
+  ASSERT_TRUE(session.deliver({{0, 0x4243}}));
   server.set_bytes(area::db5, 0, std::vector<std::uint8_t>{0x03, 0x04});
-  EXPECT_FALSE(status());
+  EXPECT_FALSE(session.status());
 
   server.start();
-  EXPECT_TRUE(eventually([&] { return status(); }));
-  EXPECT_TRUE(eventually_seen({0x0304}));
+  EXPECT_TRUE(eventually([&] { return session.status(); }));
+  EXPECT_TRUE(session.eventually_seen({0x0304}));
   EXPECT_TRUE(eventually([&] { return server.bytes(area::db5, 100, 2) == std::vector<std::uint8_t>{0x42, 0x43}; }));
 }
 
@@ -303,11 +235,12 @@ TEST_F(S7Driver, AnItemTheControllerRefusesKeepsItsValueAndTheRestIsRead) {
   s7_test_server server;
   server.set_bytes(area::db5, 0, std::vector<std::uint8_t>{0x11});
   ASSERT_TRUE(connect_s7(server.port()));
-  ASSERT_TRUE(bind({}, {encode_tag(s7::area::data_block, 0, vt::u8, 0, 5), encode_tag(s7::area::data_block, 0, vt::u8, 0, 7),
-                        encode_tag(s7::area::data_block, 0, vt::u8, 0, 5)}));
-  EXPECT_TRUE(eventually_seen({0x11, 0, 0x11}));
+  ASSERT_TRUE(session.bind(
+      {}, {encode_tag(s7::area::data_block, 0, vt::u8, 0, 5), encode_tag(s7::area::data_block, 0, vt::u8, 0, 7),
+           encode_tag(s7::area::data_block, 0, vt::u8, 0, 5)}));
+  EXPECT_TRUE(session.eventually_seen({0x11, 0, 0x11}));
   ASSERT_TRUE(plc::registry().size() == 1 && wait_reads(driver()));
-  EXPECT_TRUE(status()) << "a data block the controller lacks is not a broken link";
+  EXPECT_TRUE(session.status()) << "a data block the controller lacks is not a broken link";
 }
 
 // The driver on its own, without the command server.

@@ -83,18 +83,7 @@ std::vector<std::uint8_t> s7_test_server::bytes(area a, std::size_t offset, std:
 
 void s7_test_server::record(const TSrvEvent& e) {
   if (e.EvtCode != evcDataRead && e.EvtCode != evcDataWrite) return;
-  std::lock_guard lock(events_mutex_);
-  events_.push_back({e.EvtCode == evcDataWrite, e.EvtParam1, e.EvtParam2, e.EvtParam3, e.EvtParam4, e.EvtRetCode});
-}
-
-std::vector<s7_item_event> s7_test_server::events() const {
-  std::lock_guard lock(events_mutex_);
-  return events_;
-}
-
-void s7_test_server::clear_events() {
-  std::lock_guard lock(events_mutex_);
-  events_.clear();
+  events_.add({e.EvtCode == evcDataWrite, e.EvtParam1, e.EvtParam2, e.EvtParam3, e.EvtParam4, e.EvtRetCode});
 }
 
 }  // namespace kvt::test

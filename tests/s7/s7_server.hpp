@@ -10,9 +10,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <span>
 #include <vector>
+
+#include "support/record_log.hpp"
 
 namespace kvt::test {
 
@@ -45,8 +46,8 @@ class s7_test_server {
   void set_bytes(area a, std::size_t offset, std::span<const std::uint8_t> bytes);
   std::vector<std::uint8_t> bytes(area a, std::size_t offset, std::size_t count) const;
 
-  std::vector<s7_item_event> events() const;
-  void clear_events();
+  std::vector<s7_item_event> events() const { return events_.items(); }
+  void clear_events() { events_.clear(); }
 
   // Called on the server's worker thread for every event it raises.
   void record(const TSrvEvent& event);
@@ -57,8 +58,7 @@ class s7_test_server {
   std::uintptr_t server_ = 0;
   std::uint16_t port_ = 0;
   std::array<std::vector<std::uint8_t>, 6> areas_;
-  mutable std::mutex events_mutex_;
-  std::vector<s7_item_event> events_;
+  record_log<s7_item_event> events_;
 };
 
 }  // namespace kvt::test

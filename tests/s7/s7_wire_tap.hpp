@@ -1,13 +1,14 @@
-// A TCP relay between an S7 client and server on loopback that decodes each
+// A wire tap between an S7 client and server on loopback that decodes each
 // read and write request passing through it, so that a test can see how the
 // items were split into requests and what each item addressed.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
-#include <thread>
+#include <span>
 #include <vector>
+
+#include "support/record_log.hpp"
+#include "support/tcp_relay.hpp"
 
 namespace kvt::test {
 
@@ -27,27 +28,16 @@ struct wire_request {
 class s7_wire_tap {
  public:
   explicit s7_wire_tap(std::uint16_t server_port);
-  ~s7_wire_tap();
-  s7_wire_tap(const s7_wire_tap&) = delete;
-  s7_wire_tap& operator=(const s7_wire_tap&) = delete;
 
-  std::uint16_t port() const noexcept { return port_; }
-  std::vector<wire_request> requests() const;
-  void clear();
+  std::uint16_t port() const noexcept { return relay_.port(); }
+  std::vector<wire_request> requests() const { return requests_.items(); }
+  void clear() { requests_.clear(); }
 
  private:
-  void run();
-  void relay(int client_fd);
-  void parse(std::vector<std::uint8_t>& stream);
+  void record(std::span<const std::uint8_t> frame);
 
-  std::uint16_t server_port_;
-  std::uint16_t port_ = 0;
-  int listen_fd_ = -1;
-  int wake_fd_[2] = {-1, -1};
-  std::atomic<bool> stop_{false};
-  mutable std::mutex mutex_;
-  std::vector<wire_request> requests_;
-  std::thread thread_;
+  record_log<wire_request> requests_;
+  tcp_relay relay_;  // last: its thread stops before what it records into goes
 };
 
 }  // namespace kvt::test
