@@ -11,6 +11,23 @@ namespace kvt::test {
 
 namespace {
 
+// A JSON string literal for `text`, quotes and control characters escaped.
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      static constexpr char hex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += hex[(c >> 4) & 0xF];
+      out += hex[c & 0xF];
+      continue;
+    }
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + '"';
+}
+
 std::string number(double value) {
   char text[32];
   const auto end = std::to_chars(text, text + sizeof text, value).ptr;
@@ -31,42 +48,9 @@ std::string table_json(const signal_table& table) {
   return out + '}';
 }
 
-}  // namespace
-
-signal_table signal_table::of(const std::vector<named_signal>& signals, std::uint32_t version) {
-  signal_table table{.names = std::vector<std::string>{}, .version = version};
-  for (const named_signal& s : signals) {
-    table.tags.push_back(s.tag);
-    table.names->push_back(s.name);
-  }
-  return table;
-}
-
-std::string json_string(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) < 0x20) {
-      static constexpr char hex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += hex[(c >> 4) & 0xF];
-      out += hex[c & 0xF];
-      continue;
-    }
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + '"';
-}
-
-plc::connection_params connection(std::int32_t protocol, std::uint16_t port, double scan_rate) {
-  plc::connection_params p;
-  p.protocol = protocol;
-  p.host = loopback_host;
-  p.port = port;
-  p.scan_rate = scan_rate;
-  return p;
-}
-
+// "ServerConnect" data as the page writes it: every required key, and the
+// optional ones ("path", "username", "password", "dataArea", the FINS
+// route) only where they differ from the server's defaults.
 std::string connect_json(const plc::connection_params& p) {
   std::string out = '{' + member("protocol", std::to_string(p.protocol)) + ',' + member("type", json_string(p.type)) +
                     ',' + member("host", json_string(p.host));
@@ -83,6 +67,26 @@ std::string connect_json(const plc::connection_params& p) {
            member("remoteNetwork", std::to_string(p.remote_network)) + ',' +
            member("remoteNode", std::to_string(p.remote_node));
   return out + ',' + member("scanRate", number(p.scan_rate)) + '}';
+}
+
+}  // namespace
+
+plc::connection_params connection(std::int32_t protocol, std::uint16_t port, double scan_rate) {
+  plc::connection_params p;
+  p.protocol = protocol;
+  p.host = loopback_host;
+  p.port = port;
+  p.scan_rate = scan_rate;
+  return p;
+}
+
+signal_table signal_table::of(const std::vector<named_signal>& signals, std::uint32_t version) {
+  signal_table table{.names = std::vector<std::string>{}, .version = version};
+  for (const named_signal& s : signals) {
+    table.tags.push_back(s.tag);
+    table.names->push_back(s.name);
+  }
+  return table;
 }
 
 std::string binding_json(const binding_tables& t) {

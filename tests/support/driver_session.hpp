@@ -58,12 +58,7 @@ struct binding_tables {
 // needs before sending it.
 plc::connection_params connection(std::int32_t protocol, std::uint16_t port, double scan_rate = 0.002);
 
-// A JSON string literal for `text`, quotes and control characters escaped.
-std::string json_string(std::string_view text);
-// "ServerConnect" data as the page writes it: every required key, and the
-// optional ones ("path", "username", "password", "dataArea", the FINS
-// route) only where they differ from the server's defaults.
-std::string connect_json(const plc::connection_params& params);
+// "BindingTables" data, for a test that sends it by hand.
 std::string binding_json(const binding_tables& tables);
 
 class driver_session {

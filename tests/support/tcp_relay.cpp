@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace kvt::test {
 
@@ -38,6 +40,35 @@ void no_delay(int fd) {
 }
 
 constexpr short readable_or_closed = POLLIN | POLLHUP | POLLERR;
+
+// Whole frames out of a byte stream whose frames state their own length.
+class frame_splitter {
+ public:
+  frame_splitter(std::size_t header, frame_length length_of) : header_(header), length_of_(std::move(length_of)) {}
+
+  void append(std::span<const std::uint8_t> bytes) { stream_.insert(stream_.end(), bytes.begin(), bytes.end()); }
+
+  // The next complete frame, taken off the front; nullopt until one is
+  // there, or when the stream cannot be followed (what is buffered goes).
+  std::optional<std::vector<std::uint8_t>> next() {
+    if (stream_.size() < header_) return std::nullopt;
+    const std::size_t length = length_of_(std::span<const std::uint8_t>(stream_.data(), header_));
+    if (length < header_) {
+      stream_.clear();
+      return std::nullopt;
+    }
+    if (stream_.size() < length) return std::nullopt;
+    const auto end = stream_.begin() + static_cast<std::ptrdiff_t>(length);
+    std::vector<std::uint8_t> frame(stream_.begin(), end);
+    stream_.erase(stream_.begin(), end);
+    return frame;
+  }
+
+ private:
+  std::size_t header_;
+  frame_length length_of_;
+  std::vector<std::uint8_t> stream_;
+};
 
 }  // namespace
 
@@ -110,21 +141,7 @@ void tcp_relay::serve(int client_fd) {
   ::close(client_fd);
 }
 
-std::optional<std::vector<std::uint8_t>> frame_splitter::next() {
-  if (stream_.size() < header_) return std::nullopt;
-  const std::size_t length = length_of_(std::span<const std::uint8_t>(stream_.data(), header_));
-  if (length < header_) {
-    stream_.clear();
-    return std::nullopt;
-  }
-  if (stream_.size() < length) return std::nullopt;
-  const auto end = stream_.begin() + static_cast<std::ptrdiff_t>(length);
-  std::vector<std::uint8_t> frame(stream_.begin(), end);
-  stream_.erase(stream_.begin(), end);
-  return frame;
-}
-
-tcp_relay::listener client_frames(std::size_t header, frame_splitter::length_reader length_of,
+tcp_relay::listener client_frames(std::size_t header, frame_length length_of,
                                   std::function<void(std::span<const std::uint8_t> frame)> on_frame) {
   return [frames = frame_splitter(header, std::move(length_of)), on_frame = std::move(on_frame)](
              tcp_relay::sender from, std::span<const std::uint8_t> bytes) mutable {

@@ -8,10 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <thread>
-#include <vector>
 
 namespace kvt::test {
 
@@ -47,29 +45,16 @@ class tcp_relay {
   std::thread thread_;
 };
 
-// Whole frames out of a byte stream whose frames state their own length.
-class frame_splitter {
- public:
-  // Gives a frame's whole length from its first `header` bytes. A length
-  // shorter than the header means the stream cannot be followed: what is
-  // buffered is dropped.
-  using length_reader = std::function<std::size_t(std::span<const std::uint8_t> header)>;
+// Gives a frame's whole length from its first bytes (its header). A length
+// shorter than the header means the stream cannot be followed.
+using frame_length = std::function<std::size_t(std::span<const std::uint8_t> header)>;
 
-  frame_splitter(std::size_t header, length_reader length_of) : header_(header), length_of_(std::move(length_of)) {}
-
-  void append(std::span<const std::uint8_t> bytes) { stream_.insert(stream_.end(), bytes.begin(), bytes.end()); }
-  // The next complete frame, taken off the front; nullopt until one is there.
-  std::optional<std::vector<std::uint8_t>> next();
-
- private:
-  std::size_t header_;
-  length_reader length_of_;
-  std::vector<std::uint8_t> stream_;
-};
-
-// A listener for the relay that hands `on_frame` every whole frame the client
-// sends, in order; what the server sends is passed through unread.
-tcp_relay::listener client_frames(std::size_t header, frame_splitter::length_reader length_of,
+// A listener for the relay that hands `on_frame` every whole frame the
+// client sends, in order, for a protocol whose frames state their length in
+// a `header` of fixed size; what the server sends is passed through unread.
+// When a length cannot be right, what is buffered is dropped and the next
+// bytes are read as the start of a frame.
+tcp_relay::listener client_frames(std::size_t header, frame_length length_of,
                                   std::function<void(std::span<const std::uint8_t> frame)> on_frame);
 
 }  // namespace kvt::test
