@@ -22,27 +22,31 @@ constexpr std::uint64_t rejected_liveliness = 2;  // the deprecated "manual by n
 
 enum class presence { absent, valid, invalid };
 
+// Finds `name` in `qos` holding a number: `absent` when the key is missing
+// or holds another JSON type, `invalid` once the request cannot be read.
+presence find_number(json_object& qos, std::string_view name, simdjson::ondemand::value& out) {
+  if (request_failed()) return presence::invalid;
+  auto field = qos.find_field_unordered(name);
+  if (read_failed(field.error())) return request_failed() ? presence::invalid : presence::absent;
+  simdjson::ondemand::json_type type;
+  if (read_failed(field.type().get(type))) return presence::invalid;
+  if (type != simdjson::ondemand::json_type::number) return presence::absent;
+  return read_failed(field.get(out)) ? presence::invalid : presence::valid;
+}
+
 // A number that is not an unsigned integer (negative, fractional, too large)
 // is a value out of range, not a missing one: ignoring it would silently
 // give the endpoint the library's default.
 presence read_unsigned(json_object& qos, std::string_view name, std::uint64_t& out) {
-  if (request_failed()) return presence::invalid;
-  auto field = qos.find_field_unordered(name);
-  if (read_failed(field.error())) return request_failed() ? presence::invalid : presence::absent;
-  simdjson::ondemand::json_type type;
-  if (read_failed(field.type().get(type))) return presence::invalid;
-  if (type != simdjson::ondemand::json_type::number) return presence::absent;
-  return field.get_uint64().get(out) ? presence::invalid : presence::valid;
+  simdjson::ondemand::value number;
+  if (const presence p = find_number(qos, name, number); p != presence::valid) return p;
+  return number.get_uint64().get(out) ? presence::invalid : presence::valid;
 }
 
 presence read_seconds(json_object& qos, std::string_view name, double& out) {
-  if (request_failed()) return presence::invalid;
-  auto field = qos.find_field_unordered(name);
-  if (read_failed(field.error())) return request_failed() ? presence::invalid : presence::absent;
-  simdjson::ondemand::json_type type;
-  if (read_failed(field.type().get(type))) return presence::invalid;
-  if (type != simdjson::ondemand::json_type::number) return presence::absent;
-  if (field.get_double().get(out) || !std::isfinite(out) || out < 0) return presence::invalid;
+  simdjson::ondemand::value number;
+  if (const presence p = find_number(qos, name, number); p != presence::valid) return p;
+  if (number.get_double().get(out) || !std::isfinite(out) || out < 0) return presence::invalid;
   return presence::valid;
 }
 
