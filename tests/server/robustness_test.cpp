@@ -129,6 +129,11 @@ double cpu_seconds() {
 }
 
 TEST_F(HostileInput, RunningOutOfDescriptorsNeitherSpinsNorStopsTheServer) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizer runtimes open pipes and files of their own (UBSan probes
+  // memory through a pipe), so with no descriptor left they fail first.
+  GTEST_SKIP() << "a sanitizer runtime needs descriptors this test takes away";
+#endif
   ws_client page(server.port());
   page.register_as_page();
   // This test process may open only a few more descriptors; the clients'
