@@ -19,6 +19,7 @@
 #include "platform/termination.hpp"
 #include "platform/thread_priority.hpp"
 #include "browser/browser_host.hpp"
+#include "browser/message_dialog.hpp"
 #include "browser/session_cookie.hpp"
 #include "plc/driver_registry.hpp"
 #include "plc/signal_exchange.hpp"
@@ -53,22 +54,25 @@ void unlink_buffer_names() {
     m->unlink_name();
 }
 
+// Creates one buffer, or says on standard error why it cannot.
+bool create_buffer(shared_memory& buffer, const std::string& name, std::uint64_t size) {
+  std::string refusal;
+  if (buffer.create(name, size, &refusal)) return true;
+  if (!refusal.empty())
+    std::fprintf(stderr, "Kestrel Connect: refusing the shared memory %s: %s\n", name.c_str(), refusal.c_str());
+  else
+    std::fprintf(stderr, "Kestrel Connect: cannot create the shared memory %s (%llu bytes)\n", name.c_str(),
+                 static_cast<unsigned long long>(size));
+  return false;
+}
+
 bool create_buffers(process_buffers& buffers, const launch_options_record& options) {
   const auto pid = static_cast<unsigned long>(getpid());
   const buffer_names names = buffer_names_for(pid);
-  if (!buffers.command.create(names.command, page::command::buffer_bytes)) {
-    std::fprintf(stderr, "Kestrel Connect: cannot create the shared memory %s\n", names.command.c_str());
+  if (!create_buffer(buffers.command, names.command, page::command::buffer_bytes) ||
+      !create_buffer(buffers.signal, names.signal, page::signal::buffer_bytes) ||
+      !create_buffer(buffers.ros, names.ros, options.ros2_buffer))
     return false;
-  }
-  if (!buffers.signal.create(names.signal, page::signal::buffer_bytes)) {
-    std::fprintf(stderr, "Kestrel Connect: cannot create the shared memory %s\n", names.signal.c_str());
-    return false;
-  }
-  if (!buffers.ros.create(names.ros, options.ros2_buffer)) {
-    std::fprintf(stderr, "Kestrel Connect: cannot create the shared memory %s (%llu bytes)\n", names.ros.c_str(),
-                  static_cast<unsigned long long>(options.ros2_buffer));
-    return false;
-  }
   write_ros_header(buffers.ros);
   return true;
 }
@@ -96,6 +100,8 @@ int run_application(int argc, char** argv) {
                  argc > 0 ? argv[0] : "kestrel-connect");
     return exit_no_display;
   }
+  // Message boxes are dialogs from here on, the window's own once it exists.
+  browser::install_message_dialogs(nullptr);
   // Worker threads inherit the mask; the UI loop takes the signals.
   platform::block_termination_signals();
 
@@ -132,13 +138,21 @@ int run_application(int argc, char** argv) {
   ros2::ros_buffer_worker ros;
   if (options.ros2) ros.start(buffers.ros.view(), buffers.ros.size());
   auto* command_buffer = static_cast<std::byte*>(buffers.command.view());
+  std::atomic<bool> listening{false};
   std::thread server([&] {
     platform::set_current_thread_priority(platform::thread_priority::highest);
     server::server_settings settings;
     settings.port = static_cast<std::uint16_t>(options.port);
     settings.command_buffer = command_buffer;
+    settings.on_listening = [&listening](std::uint16_t) {
+      listening.store(true);
+      browser::wake_ui_thread();
+    };
     server::run_server(settings, server_stop);
   });
+  // The window opens once the command server listens. A taken port is
+  // reported in a dialog of its own meanwhile, and the program ends after it.
+  browser::run_ui_until(listening);
 
   // The model named on the command line reaches the page once it registers.
   if (!options.model.empty() && !options.runner) {

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "app/install_layout.hpp"
+#include "platform/install_layout.hpp"
 
 namespace kvt {
 

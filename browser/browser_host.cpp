@@ -131,6 +131,13 @@ void on_activate(GtkApplication* app, gpointer data) {
 
 bool init_display() { return gtk_init_check() != FALSE; }
 
+void run_ui_until(const std::atomic<bool>& flag) {
+  while (!flag.load()) g_main_context_iteration(nullptr, TRUE);
+}
+
+// The wake-up is kept until the loop next looks, so it is never lost.
+void wake_ui_thread() { g_main_context_wakeup(nullptr); }
+
 void prepare_web_process_environment() {
   // The web processes inherit this environment. Without it JavaScriptCore's
   // cage refuses ArrayBuffers over memory it did not allocate.

@@ -3,6 +3,7 @@
 // window has closed.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -29,6 +30,11 @@ struct browser_settings {
 // Prepares GTK; false when no display can be opened. Must run on the main
 // thread before `run_browser` and before other threads start.
 bool init_display();
+
+// Runs the UI thread's pending work (message boxes other threads hand over)
+// until `flag` is set; whoever sets it then calls `wake_ui_thread`.
+void run_ui_until(const std::atomic<bool>& flag);
+void wake_ui_thread();
 
 // Makes WebKit's web processes start without the memory cage that would keep
 // them from mapping the shared buffers. Call before the first web process.

@@ -37,6 +37,11 @@ void set_message_box_presenter(message_box_presenter p) {
   presenter() = std::move(p);
 }
 
+bool has_message_box_presenter() {
+  std::lock_guard lock(presenter_mutex);
+  return static_cast<bool>(presenter());
+}
+
 message_box_answer show_message_box(message_box_buttons buttons, message_box_icon icon, const std::string& title,
                                     const std::string& text) {
   message_box_presenter p;

@@ -23,6 +23,9 @@ using message_box_presenter = std::function<message_box_answer(
 // Installs (or, with an empty function, removes) the presenter.
 void set_message_box_presenter(message_box_presenter presenter);
 
+// Whether a presenter is installed (messages are dialogs, not text).
+bool has_message_box_presenter();
+
 // Shows the message and waits for the answer. Without a presenter the text
 // is written to standard error as "title: text" and the answer is the
 // box's first button (OK, or Yes), so a caller goes on as if confirmed.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -54,18 +55,40 @@ bool shared_memory::map(int fd, const std::string& name, std::uint64_t size, boo
   return true;
 }
 
-bool shared_memory::create(const std::string& name, std::uint64_t size) {
+bool shared_memory::create(const std::string& name, std::uint64_t size, std::string* refusal) {
   if (is_open() || size == 0 || !object_name(name, object_name_)) return false;
+  if (refusal != nullptr) refusal->clear();
   bool created = true;
   int fd = shm_open(object_name_, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0 && errno == EEXIST) {  // an existing object of that name is opened, as it is
+  if (fd < 0 && errno == EEXIST) {
+    // An object of that name is left over. It is used only when it is ours
+    // and nobody else may open it: another user could read what the program
+    // keeps there, or shrink it under the mapping.
     created = false;
-    fd = shm_open(object_name_, O_RDWR | O_CLOEXEC, 0600);
+    fd = shm_open(object_name_, O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
   }
   if (fd < 0) return false;
   struct stat st {};
-  if (fstat(fd, &st) != 0 ||
-      (static_cast<std::uint64_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+  if (fstat(fd, &st) != 0) {
+    ::close(fd);
+    if (created) shm_unlink(object_name_);
+    return false;
+  }
+  if (!created && (st.st_uid != geteuid() || (st.st_mode & 077) != 0)) {
+    if (refusal != nullptr) {
+      char text[96];
+      if (st.st_uid != geteuid())
+        std::snprintf(text, sizeof text, "it exists already and belongs to another user (uid %lu)",
+                      static_cast<unsigned long>(st.st_uid));
+      else
+        std::snprintf(text, sizeof text, "it exists already and other users may open it (mode %04o)",
+                      static_cast<unsigned>(st.st_mode & 07777));
+      *refusal = text;
+    }
+    ::close(fd);
+    return false;
+  }
+  if (static_cast<std::uint64_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0) {
     ::close(fd);
     if (created) shm_unlink(object_name_);
     return false;

@@ -22,10 +22,13 @@ class shared_memory {
   shared_memory& operator=(const shared_memory&) = delete;
   ~shared_memory();
 
-  // Creates the object, or opens an existing one of the same name, sized to
+  // Creates the object (mode 0600), or opens an existing one of the same
+  // name that belongs to this user and is closed to everyone else, sized to
   // at least `size` bytes, and maps `size` bytes. False, changing nothing,
   // when this object is already open; false and closed when a call fails.
-  bool create(const std::string& name, std::uint64_t size);
+  // An existing object that is not ours alone is refused, and `refusal`
+  // (when given) says why.
+  bool create(const std::string& name, std::uint64_t size, std::string* refusal = nullptr);
   // Opens an existing object by name and maps `size` bytes. False at once
   // for an open object, an empty name or size 0.
   bool open(const std::string& name, std::uint64_t size);

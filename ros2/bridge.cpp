@@ -8,6 +8,7 @@
 
 #include "platform/dynamic_library.hpp"
 #include "platform/executable_path.hpp"
+#include "platform/install_layout.hpp"
 #include "ros2/messages.hpp"
 
 namespace kvt::ros2 {
@@ -64,12 +65,17 @@ bridge_state& state() {
   return s;
 }
 
+// Beside the executable first (a build tree, or a bridge put there by hand),
+// then in the installed program's library folder.
 bool locate(std::filesystem::path& out) {
   const auto directory = platform::executable_directory();
   if (directory.empty()) return false;
-  out = directory / bridge_file_name;
   std::error_code ec;
-  return std::filesystem::is_regular_file(out, ec);
+  for (const std::filesystem::path& folder : {directory, (directory / install_layout::library_folder).lexically_normal()}) {
+    out = folder / bridge_file_name;
+    if (std::filesystem::is_regular_file(out, ec)) return true;
+  }
+  return false;
 }
 
 bool resolve_exports(bridge_state& s, std::string& message) {

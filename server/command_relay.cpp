@@ -2,11 +2,10 @@
 
 #include <atomic>
 #include <cstring>
-#include <filesystem>
 #include <new>
-#include <fstream>
 #include <string>
 
+#include "platform/regular_file.hpp"
 #include "renderer/page_contract.hpp"
 
 namespace kvt::server {
@@ -85,15 +84,10 @@ void command_relay::load_file(std::string_view path) {
   write_word(buffer_ + cb::code_offset, cb::code_load_file);
   status_word(buffer_).store(cb::status_idle, std::memory_order_release);
 
-  const std::string name(path);
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(name, ec)) return;  // also no FIFOs or devices that never end
-  std::ifstream file(name, std::ios::binary | std::ios::ate);
-  if (!file) return;
-  const std::streamoff end = file.tellg();
-  if (end < 0) return;
-  const auto size = static_cast<std::uint64_t>(end);
-  file.seekg(0);
+  // Regular files only: no FIFOs or devices that never end.
+  platform::regular_file file;
+  if (!file.open(std::string(path))) return;
+  const std::uint64_t size = file.size();
 
   if (size > cb::max_payload_bytes) {
     const auto& page = hub_.page();
@@ -104,11 +98,11 @@ void command_relay::load_file(std::string_view path) {
     } catch (const std::bad_alloc&) {
       return;  // larger than this process can hold: not delivered
     }
-    if (!file.read(bytes.data(), static_cast<std::streamsize>(size))) return;
+    if (!file.read_exact(bytes.data(), bytes.size())) return;
     page->send_binary(std::move(bytes));
     return;
   }
-  if (!file.read(reinterpret_cast<char*>(buffer_ + cb::payload_offset), static_cast<std::streamsize>(size))) return;
+  if (!file.read_exact(buffer_ + cb::payload_offset, static_cast<std::size_t>(size))) return;
   write_word(buffer_ + cb::length_offset, static_cast<std::uint32_t>(size));
   notify_page();
 }

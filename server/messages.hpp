@@ -167,6 +167,11 @@ std::string port_occupied_text(unsigned port);
 inline constexpr std::string_view accept_failure_prefix =
     "Command server: accepting connections failed, pausing briefly: ";
 
+// Standard error, when a connection from another user of this machine (or
+// one whose user cannot be found) is closed before the WebSocket upgrade;
+// followed by " (uid N)" or " (user unknown)". Said at most once a minute.
+inline constexpr std::string_view refused_connection_text = "Command server: refused a connection from another user";
+
 // Default path of EtherNet/IP connections, and the device type that has none.
 inline constexpr std::string_view default_eip_path = "1,0";
 inline constexpr std::string_view micro800_type = "micro800";

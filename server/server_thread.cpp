@@ -6,6 +6,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
@@ -19,6 +20,7 @@
 
 #include "platform/clock.hpp"
 #include "platform/message_box.hpp"
+#include "platform/tcp_descriptors.hpp"
 #include "server/client_hub.hpp"
 #include "server/http_session.hpp"
 #include "server/messages.hpp"
@@ -35,10 +37,12 @@ namespace {
 constexpr std::uint64_t busy_polling_ns = 100'000'000;
 // Otherwise it waits this long for socket activity before polling again.
 constexpr auto idle_wait = std::chrono::milliseconds(20);
-// How long accepting pauses after a failed accept, and how often that is
-// reported at most.
+// How long accepting pauses after a failed accept; how often a failed accept
+// and a refused connection are reported at most; how many connections are
+// taken in one loop turn at most.
 constexpr auto accept_pause = std::chrono::milliseconds(100);
-constexpr std::uint64_t accept_failure_report_interval_ns = 60'000'000'000;
+constexpr std::uint64_t report_interval_ns = 60'000'000'000;
+constexpr std::size_t max_accepts_per_turn = 64;
 // Handlers run in one loop turn at most, between looks at the stop flag and
 // the page's buffer.
 constexpr std::size_t max_handlers_per_turn = 256;
@@ -69,8 +73,19 @@ class listener {
  private:
   bool open(const tcp::endpoint& endpoint, boost::system::error_code& ec) {
     tcp::acceptor acceptor(ioc_);
-    acceptor.open(endpoint.protocol(), ec);
-    if (ec) return false;
+    int error = 0;
+    const int fd = platform::open_tcp_socket(endpoint.address().is_v6(), error);
+    if (fd < 0) {
+      ec.assign(error, boost::system::system_category());
+      return false;
+    }
+    acceptor.assign(endpoint.protocol(), fd, ec);
+    if (ec) {
+      platform::close_descriptor(fd);
+      return false;
+    }
+    // Accepting happens only after a readiness wait and must never block.
+    acceptor.native_non_blocking(true, ec);
     if (endpoint.address().is_v6()) acceptor.set_option(asio::ip::v6_only(true), ec);
     // Lets a restarted program bind while old connections linger in
     // TIME_WAIT; on Linux it never lets two sockets listen on one port.
@@ -83,16 +98,82 @@ class listener {
     return true;
   }
 
+  // Waits until a connection is pending, then takes what is there.
   void accept_next(tcp::acceptor& acceptor) {
-    acceptor.async_accept([this, &acceptor](boost::system::error_code ec, tcp::socket socket) {
+    acceptor.async_wait(tcp::acceptor::wait_read, [this, &acceptor](boost::system::error_code ec) {
       if (ec == asio::error::operation_aborted || !acceptor.is_open()) return;
       if (ec) {
         pause_accepting(acceptor, ec);
         return;
       }
-      std::make_shared<http_session>(std::move(socket), core_)->run();
-      accept_next(acceptor);
+      accept_pending(acceptor);
     });
+  }
+
+  // Takes the pending connections (close-on-exec from the start: the
+  // browser engine's helper processes inherit every other descriptor) until
+  // none waits, and waits again only then, since the readiness of the
+  // listening socket is reported once per arrival. After a batch the loop
+  // gets a turn first.
+  void accept_pending(tcp::acceptor& acceptor) {
+    for (std::size_t taken = 0; taken < max_accepts_per_turn; ++taken) {
+      int error = 0;
+      const int fd = platform::accept_connection(acceptor.native_handle(), error);
+      if (fd < 0) {
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+          accept_next(acceptor);
+        } else if (error == EINTR || error == ECONNABORTED) {
+          continue;  // that connection is gone; the next may be there
+        } else {
+          pause_accepting(acceptor, boost::system::error_code(error, boost::system::system_category()));
+        }
+        return;
+      }
+      if (!admit(fd, acceptor.local_endpoint().protocol(), error)) {
+        pause_accepting(acceptor, boost::system::error_code(error, boost::system::system_category()));
+        return;
+      }
+    }
+    asio::post(ioc_, [this, &acceptor] {
+      if (acceptor.is_open()) accept_pending(acceptor);
+    });
+  }
+
+  // Only this user's own processes may use the command server: another
+  // account of the same machine could otherwise register as the page and
+  // read this user's files through it. The connection is closed before a
+  // byte of it is read. False, with the connection closed, when its user
+  // cannot be looked up for want of resources: accepting pauses then.
+  bool admit(int fd, const tcp& protocol, int& error) {
+    const std::optional<std::uint32_t> user = platform::local_peer_user(fd, error);
+    if (!user && error != 0) {
+      platform::close_descriptor(fd);
+      return false;
+    }
+    if (!user || *user != platform::current_user()) {
+      refuse(user);
+      platform::close_descriptor(fd);
+      return true;
+    }
+    tcp::socket socket(ioc_);
+    boost::system::error_code ec;
+    socket.assign(protocol, fd, ec);
+    if (ec) {
+      platform::close_descriptor(fd);
+      return true;
+    }
+    std::make_shared<http_session>(std::move(socket), core_)->run();
+    return true;
+  }
+
+  void refuse(const std::optional<std::uint32_t>& user) {
+    const std::uint64_t now = platform::monotonic_ns();
+    if (last_refusal_report_ns_ != 0 && now - last_refusal_report_ns_ < report_interval_ns) return;
+    last_refusal_report_ns_ = now;
+    if (user)
+      std::fprintf(stderr, "%s (uid %lu)\n", refused_connection_text.data(), static_cast<unsigned long>(*user));
+    else
+      std::fprintf(stderr, "%s (user unknown)\n", refused_connection_text.data());
   }
 
   // An accept that fails (most often: no descriptor left) fails again at
@@ -101,14 +182,14 @@ class listener {
   // once a minute.
   void pause_accepting(tcp::acceptor& acceptor, const boost::system::error_code& ec) {
     const std::uint64_t now = platform::monotonic_ns();
-    if (last_failure_report_ns_ == 0 || now - last_failure_report_ns_ >= accept_failure_report_interval_ns) {
+    if (last_failure_report_ns_ == 0 || now - last_failure_report_ns_ >= report_interval_ns) {
       std::fprintf(stderr, "%s%s\n", accept_failure_prefix.data(), ec.message().c_str());
       last_failure_report_ns_ = now;
     }
     auto timer = std::make_shared<asio::steady_timer>(ioc_, accept_pause);
     timer->async_wait([this, &acceptor, timer](boost::system::error_code wait_error) {
       if (wait_error || !acceptor.is_open()) return;
-      accept_next(acceptor);
+      accept_pending(acceptor);
     });
   }
 
@@ -116,6 +197,7 @@ class listener {
   server_core& core_;
   std::list<tcp::acceptor> acceptors_;  // stable addresses: handlers refer to them
   std::uint64_t last_failure_report_ns_ = 0;
+  std::uint64_t last_refusal_report_ns_ = 0;
 };
 
 // Runs the handlers that are ready, but at most `max_handlers_per_turn`:
@@ -128,9 +210,15 @@ void run_ready_handlers(asio::io_context& ioc) {
   for (std::size_t ran = 0; ran < max_handlers_per_turn && ioc.poll_one() != 0;) ++ran;
 }
 
+// Said on standard error, and in a dialog where there is a display; the
+// process ends once the dialog is closed.
 [[noreturn]] void report_port_occupied(std::uint16_t port) {
-  platform::show_message_box(platform::message_box_buttons::ok, platform::message_box_icon::error,
-                             std::string(port_occupied_title), port_occupied_text(port));
+  const std::string text = port_occupied_text(port);
+  std::fprintf(stderr, "%s: %s\n", port_occupied_title.data(), text.c_str());
+  std::fflush(stderr);
+  if (platform::has_message_box_presenter())
+    platform::show_message_box(platform::message_box_buttons::ok, platform::message_box_icon::error,
+                               std::string(port_occupied_title), text);
   std::fflush(nullptr);
   // Other threads are running: end without static destructors, after the
   // handlers registered for a quick exit (they remove shared-memory names).

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "app/install_layout.hpp"
+#include "platform/install_layout.hpp"
 #include "app/program_folders.hpp"
 
 namespace kvt {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,6 +71,18 @@ TEST(SharedMemory, CreateAndOpenRefuseWhatTheyCannotDo) {
   EXPECT_FALSE(other.open(name, 8192)) << "larger than the object";
   EXPECT_FALSE(other.create("bad/name", 4096));
   EXPECT_TRUE(other.open(name, 4096));
+
+  // A leftover of the same name is reused only while it is this user's
+  // alone; then it is grown to the size asked for.
+  shared_memory again;
+  std::string refusal;
+  ASSERT_EQ(fchmod(m.fd(), 0640), 0);
+  EXPECT_FALSE(again.create(name, 4096, &refusal));
+  EXPECT_NE(refusal.find("(mode 0640)"), std::string::npos) << refusal;
+  ASSERT_EQ(fchmod(m.fd(), 0600), 0);
+  EXPECT_TRUE(again.create(name, 8192, &refusal)) << refusal;
+  EXPECT_EQ(refusal, "");
+  EXPECT_EQ(again.size(), 8192u);
 }
 
 TEST(SharedMemory, TheCreatorRemovesTheNameWhenItCloses) {

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "app/buffers.hpp"
@@ -30,6 +33,65 @@ shared_memory open_ros_buffer(pid_t pid, std::uint64_t size) {
   shared_memory m;
   EXPECT_TRUE(m.open(buffer_names_for(static_cast<unsigned long>(pid)).ros, size));
   return m;
+}
+
+// Every process started below `pid`, at any depth.
+std::vector<pid_t> descendants(pid_t pid) {
+  std::map<pid_t, pid_t> parent_of;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    char state;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    parent_of[std::stoi(name)] = ppid;
+  }
+  std::vector<pid_t> found;
+  for (const auto& [child, parent] : parent_of) {
+    for (pid_t up = parent; up > 1; up = parent_of.count(up) ? parent_of[up] : 0)
+      if (up == pid) {
+        found.push_back(child);
+        break;
+      }
+  }
+  return found;
+}
+
+// What a process's descriptors refer to ("socket:[123]", "/dev/shm/...").
+std::vector<std::string> descriptor_targets(pid_t pid) {
+  std::vector<std::string> targets;
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    const auto target = fs::read_symlink(fd.path(), ec);
+    if (!ec) targets.push_back(target.string());
+  }
+  return targets;
+}
+
+// The inodes of a process's TCP sockets, as its descriptors name them.
+std::set<std::string> tcp_socket_names(pid_t pid) {
+  std::set<std::string> names;
+  for (const char* table : {"tcp", "tcp6"}) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/net/" + table);
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string field;
+      for (int i = 0; i < 10 && fields >> field; ++i) {}
+      names.insert("socket:[" + field + "]");  // the tenth field: the inode
+    }
+  }
+  std::set<std::string> own;
+  for (const auto& t : descriptor_targets(pid))
+    if (names.count(t)) own.insert(t);
+  return own;
 }
 
 TEST(Window, PageGetsTheSharedBuffersInEveryFrame) {
@@ -61,6 +123,27 @@ TEST(Window, PageGetsTheSharedBuffersInEveryFrame) {
   std::uint32_t word12 = 0;
   std::memcpy(&word12, bytes + page::ros::page_word_offset, 4);
   EXPECT_EQ(word12, page::ros::initial_page_word);
+
+  // None of the program's own descriptors (command server sockets, buffers,
+  // lock files) are open in the browser engine's helper processes; the web
+  // process holds the buffers it was handed, and only those.
+  ws_client client(app.port());
+  const std::set<std::string> sockets = tcp_socket_names(app.program().pid());
+  EXPECT_FALSE(sockets.empty());
+  const auto helpers = descendants(app.program().pid());
+  EXPECT_FALSE(helpers.empty());
+  for (const pid_t helper : helpers) {
+    std::string command;
+    std::getline(std::ifstream("/proc/" + std::to_string(helper) + "/comm"), command);
+    const bool web_process = command.starts_with("WebKitWebProc");
+    for (const auto& target : descriptor_targets(helper)) {
+      EXPECT_EQ(sockets.count(target), 0u) << command << " holds " << target;
+      if (!web_process) {
+        EXPECT_EQ(target.find("/dev/shm/KVT_"), std::string::npos) << command << " holds " << target;
+      }
+      EXPECT_FALSE(target.ends_with("/lockfile") || target.ends_with("/instance.lock")) << command << " holds " << target;
+    }
+  }
 }
 
 TEST(Window, FileFunctionsTouchTheDiskAsThePageAsks) {

@@ -3,10 +3,14 @@
 // it on loopback.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/buffers.hpp"
@@ -67,8 +71,14 @@ TEST(Program, ASecondInstanceOnTheSamePortExitsWithCode1) {
   ASSERT_TRUE(client) << first.stderr_text();
 
   child_process second({program, "--port=" + std::to_string(port)});
+  // The dialog says so, and the program waits until it is closed.
+  EXPECT_EQ(std::system("timeout 20 xdotool search --sync --name '^Port Occupied$' windowfocus --sync "
+                        "key --delay 200 Return >/dev/null 2>&1"),
+            0);
   EXPECT_EQ(second.wait(std::chrono::seconds(10)), 1);
-  EXPECT_NE(second.stderr_text().find("Port Occupied"), std::string::npos) << second.stderr_text();
+  EXPECT_NE(second.stderr_text().find("Port Occupied: Port " + std::to_string(port) + " is already in use"),
+            std::string::npos)
+      << second.stderr_text();
   // Its shared memory did not outlive it.
   shared_memory probe;
   EXPECT_FALSE(probe.open(buffer_names_for(static_cast<unsigned long>(second.pid())).signal,
@@ -166,6 +176,51 @@ TEST(Program, ACacheFolderThatCannotBeCreatedEndsTheStartWithAMessage) {
   EXPECT_FALSE(probe.open(buffer_names_for(static_cast<unsigned long>(app.pid())).command,
                           page::command::buffer_bytes));
   std::remove(blocker.c_str());
+}
+
+// Another user's object under one of the program's buffer names (the name
+// holds the process id, so the program is held in a shell until the object
+// is made), or one that everyone may open: the program refuses to start.
+TEST(Program, ABufferNameTakenByAnObjectThatIsNotOursAloneEndsTheStart) {
+  const struct {
+    mode_t mode;
+    bool other_owner;
+    const char* says;
+  } cases[] = {{0666, false, "other users may open it (mode 0666)"},
+               {0600, true, "belongs to another user (uid 65534)"}};
+  for (const auto& c : cases) {
+    if (c.other_owner && geteuid() != 0) {
+      std::printf("not root: the case of another user's object is left out\n");
+      continue;
+    }
+    const std::string gate = "/tmp/kvt-gate-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(gate.c_str(), 0600), 0);
+    child_process app({"/bin/sh", "-c", "read line < \"$0\" && exec \"$@\"", gate, program,
+                       "--port=" + std::to_string(free_port())});
+    const std::string object = "/" + buffer_names_for(static_cast<unsigned long>(app.pid())).signal;
+    const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    fchmod(fd, c.mode);
+    if (c.other_owner) {
+      ASSERT_EQ(fchown(fd, 65534, 65534), 0);
+    }
+    close(fd);
+    { std::FILE* f = std::fopen(gate.c_str(), "w"); ASSERT_NE(f, nullptr); std::fputs("go\n", f); std::fclose(f); }
+    EXPECT_EQ(app.wait(std::chrono::seconds(20)), 2);
+    const std::string text = app.stderr_text();
+    EXPECT_NE(text.find("refusing the shared memory " + object.substr(1)), std::string::npos) << text;
+    EXPECT_NE(text.find(c.says), std::string::npos) << text;
+    // The object is left as it was; the command buffer made before it is gone.
+    struct stat st {};
+    const int left = shm_open(object.c_str(), O_RDONLY, 0);
+    EXPECT_TRUE(left >= 0 && fstat(left, &st) == 0 && st.st_size == 0);
+    if (left >= 0) close(left);
+    shm_unlink(object.c_str());
+    shared_memory probe;
+    EXPECT_FALSE(probe.open(buffer_names_for(static_cast<unsigned long>(app.pid())).command,
+                            page::command::buffer_bytes));
+    std::remove(gate.c_str());
+  }
 }
 
 TEST(Program, WithoutADisplayItSaysHowToRunAndStops) {

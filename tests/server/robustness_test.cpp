@@ -4,7 +4,14 @@
 // answering the page.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <grp.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -20,6 +27,7 @@
 #include "plc/connection_params.hpp"
 #include "plc/driver_factory.hpp"
 #include "plc/driver_registry.hpp"
+#include "platform/tcp_descriptors.hpp"
 #include "server/json_writer.hpp"
 #include "support/eventually.hpp"
 #include "support/server_fixture.hpp"
@@ -181,6 +189,56 @@ TEST_F(HostileInput, RunningOutOfDescriptorsNeitherSpinsNorStopsTheServer) {
   const auto first = log.find("accepting connections failed");
   EXPECT_NE(first, std::string::npos) << log;
   EXPECT_EQ(log.find("accepting connections failed", first + 1), std::string::npos) << "said more than once: " << log;
+}
+
+// Another account of this machine connects and asks for the upgrade: the
+// connection is closed unanswered, and said so once. The lookup is checked
+// both ways (socket diagnostics, /proc tables) on a connection of our own.
+TEST_F(HostileInput, AnotherUsersConnectionIsClosedBeforeTheUpgrade) {
+  boost::asio::io_context ioc;
+  boost::asio::ip::tcp::acceptor acceptor(ioc, {boost::asio::ip::address_v4::loopback(), 0});
+  boost::asio::ip::tcp::socket client(ioc);
+  client.connect(acceptor.local_endpoint());
+  boost::asio::ip::tcp::socket accepted = acceptor.accept();
+  int error = 0;
+  EXPECT_EQ(platform::local_peer_user(accepted.native_handle(), error), platform::current_user());
+  EXPECT_EQ(platform::local_peer_user_from_proc_tables(accepted.native_handle(), error), platform::current_user());
+
+  if (geteuid() != 0) GTEST_SKIP() << "a client of another user needs root to start";
+  ws_client page(server.port());
+  page.register_as_page();
+  testing::internal::CaptureStderr();
+  const std::uint16_t port = server.port();
+  const pid_t child = fork();
+  if (child == 0) {
+    // Only system calls from here: this process has other threads' locks.
+    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+      _exit(3);
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval wait{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) _exit(4);
+    static const char upgrade[] =
+        "GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    if (write(fd, upgrade, sizeof upgrade - 1) < 0) _exit(0);  // already closed
+    char answer[64];
+    const ssize_t n = read(fd, answer, sizeof answer);
+    _exit(n == 0 || (n < 0 && errno == ECONNRESET) ? 0 : 1);  // closed unanswered, or answered
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit status " << status;
+  page.send_text(R"({"id":1,"type":"ServerStatus","data":{"host":"x"}})");
+  EXPECT_EQ(page.next_text(), R"({"id":1,"data":false})");
+  ws_client same_user(server.port());
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("refused a connection from another user (uid 65534)"), std::string::npos) << log;
 }
 
 TEST(JsonText, EveryStringIsWrittenAsValidUtf8) {
