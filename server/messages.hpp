@@ -139,6 +139,10 @@ inline constexpr std::string_view outputs_version_invalid = "Outputs version inv
 inline constexpr std::string_view output_tags_invalid = "Output tags invalid";
 inline constexpr std::string_view output_names_invalid = "Output names invalid";
 
+// Listing.
+inline constexpr std::string_view protocol_unsupported = "Protocol unsupported";
+inline constexpr std::string_view server_function_failed = "Server function failed";
+
 // ROS 2 commands.
 inline constexpr std::string_view name_invalid = "Name invalid";
 inline constexpr std::string_view namespace_invalid = "Namespace invalid";

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "plc/connection_params.hpp"
+#include "plc/eip/driver.hpp"
 #include "plc/opcua/node_id.hpp"
 #include "plc/tables.hpp"
 #include "server/replies.hpp"
@@ -50,6 +51,27 @@ bool store_node_id_names(plc::driver_base& driver, table_side side, std::span<co
   return store_node_ids(dynamic_cast<plc::outputs<handle>*>(&driver.outputs()), names, reply_to);
 }
 
+// EtherNet/IP: each name starts the creation of a tag for its signal; then
+// the table's tags are waited for together (5 s in all), so that the
+// creations run side by side. A name the controller does not know keeps
+// its tag from becoming ready, and the whole table is refused.
+template <class Table>
+bool create_eip_tags(plc::eip::driver& driver, Table* table, std::span<const std::string_view> names) {
+  if (table == nullptr) return false;
+  table->handles.clear();
+  table->handles.reserve(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) table->handles.push_back(driver.create_tag(table->tags[i], names[i]));
+  return driver.wait_for_tags(table->handles);
+}
+
+bool store_eip_names(plc::driver_base& driver, table_side side, std::span<const std::string_view> names) {
+  auto* eip = dynamic_cast<plc::eip::driver*>(&driver);
+  if (eip == nullptr) return false;
+  using handle = plc::eip::handle_ptr;
+  if (side == table_side::inputs) return create_eip_tags(*eip, dynamic_cast<plc::inputs<handle>*>(&driver.inputs()), names);
+  return create_eip_tags(*eip, dynamic_cast<plc::outputs<handle>*>(&driver.outputs()), names);
+}
+
 }  // namespace
 
 bool protocol_uses_names(std::int32_t protocol) noexcept {
@@ -62,6 +84,7 @@ bool bind_names(plc::driver_base& driver, table_side side, std::span<const std::
   switch (driver.protocol()) {
     case plc::protocol::mqtt: return store_string_names(driver, side, names);
     case plc::protocol::opcua: return store_node_id_names(driver, side, names, reply_to);
+    case plc::protocol::eip: return store_eip_names(driver, side, names);
     default: return false;  // no name handling for this protocol in this build
   }
 }
