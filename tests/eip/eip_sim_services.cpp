@@ -334,7 +334,9 @@ bytes eip_simulator::multiple_service(client& c, reader& in, std::size_t room) {
       answer = reply(0, gs_not_enough_data);
     } else {
       const bytes sub(all.begin() + static_cast<std::ptrdiff_t>(from), all.begin() + static_cast<std::ptrdiff_t>(to));
-      const std::size_t left = room > used ? room - used : 0;
+      // Room for this reply, keeping 4 bytes for each later one's status.
+      const std::size_t later = 4 * static_cast<std::size_t>(count - i - 1);
+      const std::size_t left = room > used + later ? room - used - later : 0;
       answer = route(c, sub, left, false);
       if (answer.size() > left) answer = reply(sub[0], gs_reply_too_large);
     }
@@ -491,13 +493,14 @@ bytes eip_simulator::omron_list(reader& in, std::size_t room) {
 bytes eip_simulator::omron_tag_attributes(const std::vector<path_item>& path) {
   eip_sim::target t;
   if (const std::uint8_t st = tags_.resolve(path, 0, t); st != 0) return reply(svc_get_attribute_all, st);
-  bytes data;
-  put_u32(data, static_cast<std::uint32_t>(t.elements * t.element_size));
-  put_u8(data, t.structure >= 0 ? 0xA0 : t.type);
-  put_u8(data, 0);
-  // Dimensions of what the path names: the tag's own when it names the whole tag.
+  // Size and dimensions of what the path names: the tag's own when it names
+  // the whole tag, one element's otherwise.
   const bool whole = t.offset == 0 && t.tag->type == t.type && t.tag->structure == t.structure &&
                      t.elements * t.element_size == t.tag->data.size();
+  bytes data;
+  put_u32(data, static_cast<std::uint32_t>(whole ? t.tag->data.size() : t.element_size));
+  put_u8(data, t.structure >= 0 ? 0xA0 : t.type);
+  put_u8(data, 0);
   const std::vector<std::uint32_t> none;
   const auto& dims = whole ? t.tag->dims : none;
   put_u8(data, static_cast<std::uint32_t>(dims.size()));

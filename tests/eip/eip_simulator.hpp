@@ -75,7 +75,8 @@
 //                   instance on, as many as fit in the reply.
 //   Get_Attribute_All 0x01 on a tag's symbolic path: data size u32 (all
 //                   elements), CIP type code u8, 0 u8, number of dimensions
-//                   u8, 0 u8, dimensions 3 x u32 (zero past the number).
+//                   u8, 0 u8, dimensions 3 x u32 (zero past the number);
+//                   for an element ("Arr[2]") its own size and no dimensions.
 //   Anything else: 0x05 for an unknown tag or class (always 0x05 for an
 //   unknown tag name), 0x08 for a service the object does not offer.
 //

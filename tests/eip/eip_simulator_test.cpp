@@ -1,6 +1,8 @@
 // The EtherNet/IP test controller, checked against st-ethernet-ip (an npm
-// client written by others): what it reads is what the simulator holds, and
-// what it writes arrives, over connected and over unconnected messaging.
+// client written by others): what it lists and reads is what the simulator
+// holds, and what it writes arrives, over connected messaging and over
+// unconnected messaging with a reply size small enough to page the listing
+// and fragment the array reads.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -31,39 +33,78 @@ std::string node_path() {
   return path;
 }
 
-struct client_case {
-  const char* mode;
-  std::size_t forward_opens;  // Forward Opens the client makes
-  std::size_t unconnected_sends;
+// What the client does, and the lines it must print for it, in order.
+const char* const operations =
+    " props list read:Counter read:Temperature read:Running read:Program:Main.Speed read:Arr[3]"
+    " read:Matrix[1,2] read:Motors[1].Speed group:Counter,Level,Program:Main.Count array:Buffer=1000"
+    " write:Counter=-42 write:Program:Aux.Level=31000 fill:Arr=10";
+const char* const expected[] = {
+    "controller 1756-L83E/B 33.11 run",
+    "tag Counter c4 0",
+    "tag Temperature ca 0",
+    "tag Running c1 0",
+    "tag Small c2 0",
+    "tag Level c3 0",
+    "tag Huge c5 0",
+    "tag Precise cb 0",
+    "tag Arr c4 1",
+    "tag Matrix c3 2",
+    "tag Buffer c4 1",
+    "tag Motor 100 0 struct",
+    "tag Motors 100 1 struct",
+    "tag __CONTAINER c4 0",
+    "tag Map:Local 69 0 system",
+    "tag Program:Main 68 0 system",
+    "tag Program:Aux 68 0 system",
+    "tag Program:Main.Speed ca 0",
+    "tag Program:Main.Count c4 0",
+    "tag Program:Main.Mode c3 0",
+    "tag Program:Aux.Level c4 0",
+    "read Counter 123456",
+    "read Temperature -17.25",
+    "read Running true",
+    "read Program:Main.Speed 1450.5",
+    "read Arr[3] -77",
+    "read Matrix[1,2] 12",
+    "read Motors[1].Speed 2.5",
+    "read Counter 123456",
+    "read Level 1200",
+    "read Program:Main.Count 7",
+    "array Buffer 1000 499500 0 999",
+    "wrote Counter -42",
+    "wrote Program:Aux.Level 31000",
+    "filled Arr 10",
+    "done",
 };
 
-TEST(eip_simulator, independent_client_reads_and_writes) {
+struct client_case {
+  const char* mode;
+  std::uint32_t unconnected_size;  // room for an unconnected reply
+  std::size_t forward_opens;       // the client's Forward Opens (and Closes)
+  std::size_t listing_requests;    // one per scope, more when the controller scope is paged
+  std::size_t fragments;           // Buffer's 4000 bytes in replies of 496 or 152 bytes of values
+};
+
+TEST(eip_simulator, independent_client_lists_reads_and_writes) {
   const std::string node = node_path();
   const std::filesystem::path dir = KVT_EIP_CLIENT_DIR;
   ASSERT_FALSE(node.empty()) << "node is not installed (scripts/setup.sh installs it)";
   ASSERT_TRUE(std::filesystem::exists(dir / "node_modules" / "st-ethernet-ip"))
       << "run: npm ci --prefix " << dir.string() << " (scripts/setup.sh does)";
 
-  for (const client_case& c : {client_case{"connected", 1, 0}, client_case{"unconnected", 0, 10}}) {
+  for (const client_case& c : {client_case{"connected", 504, 1, 3, 9}, client_case{"unconnected", 160, 0, 4, 27}}) {
     SCOPED_TRACE(c.mode);
     eip_simulator sim;
+    sim.set_unconnected_size(c.unconnected_size);
     sim.set_int32("Counter", 123456);
     sim.set_float("Temperature", -17.25f);
     sim.set_bool("Running", true);
     sim.set_float("Program:Main.Speed", 1450.5f);
     sim.set_int32("Arr[3]", -77);
+    sim.set_float("Motors[1].Speed", 2.5f);
 
-    const std::string output =
-        run(node + " " + (dir / "check.js").string() + " " + std::to_string(sim.port()) + " " + c.mode +
-            " read:Counter read:Temperature read:Running read:Program:Main.Speed read:Arr[3]"
-            " group:Counter,Level,Program:Main.Count write:Counter=-42 write:Program:Aux.Level=31000 2>&1");
-
-    // Each line the client must print, in order.
-    const char* expected[] = {
-        "read Counter 123456",        "read Temperature -17.25", "read Running true",
-        "read Program:Main.Speed 1450.5", "read Arr[3] -77",      "read Counter 123456",
-        "read Level 1200",            "read Program:Main.Count 7", "wrote Counter -42",
-        "wrote Program:Aux.Level 31000", "done"};
+    const std::string output = run(node + " " + (dir / "check.js").string() + " " + std::to_string(sim.port()) +
+                                   " " + c.mode + operations + " 2>&1");
     std::istringstream lines(output);
     std::string line;
     for (const char* want : expected) {
@@ -73,13 +114,23 @@ TEST(eip_simulator, independent_client_reads_and_writes) {
 
     EXPECT_EQ(sim.get_int32("Counter"), -42);
     EXPECT_EQ(sim.get_int32("Program:Aux.Level"), 31000);
+    EXPECT_EQ(sim.get_int32("Arr[9]"), 27);
     EXPECT_EQ(sim.sessions_registered(), 1u);
+    EXPECT_EQ(sim.sessions_open(), 0u);
     EXPECT_EQ(sim.forward_opens(0x54) + sim.forward_opens(0x5B), c.forward_opens);
     EXPECT_EQ(sim.forward_closes(), c.forward_opens);
-    EXPECT_EQ(sim.unconnected_sends(), c.unconnected_sends);
+    if (c.forward_opens > 0) {
+      EXPECT_EQ(sim.rr_data_requests(), 2u);  // Forward Open and Forward Close; the rest is connected
+      EXPECT_GT(sim.unit_data_requests(), 0u);
+      EXPECT_EQ(sim.unconnected_sends(), 0u);
+    } else {
+      EXPECT_EQ(sim.unit_data_requests(), 0u);
+      EXPECT_EQ(sim.unconnected_sends(), sim.rr_data_requests());
+    }
+    EXPECT_EQ(sim.requests(0x55), c.listing_requests);
+    EXPECT_EQ(sim.requests(0x52), c.fragments);
     EXPECT_EQ(sim.multiple_service_packets(), 1u);
-    EXPECT_EQ(sim.requests(0x4C), 5u + 3u + 2u);  // reads, the group's, the writes' type look-ups
-    EXPECT_EQ(sim.requests(0x4D), 2u);
+    EXPECT_GE(sim.requests(0x4D) + sim.requests(0x53), 3u);
   }
 }
 

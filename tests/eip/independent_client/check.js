@@ -6,6 +6,12 @@
 //     read:NAME          one Read Tag          -> "read NAME VALUE"
 //     group:NAME,NAME    one packed group read -> "read NAME VALUE" for each
 //     write:NAME=VALUE   Read Tag for the type, then Write Tag -> "wrote NAME VALUE"
+//     array:NAME=COUNT   COUNT elements from NAME -> "array NAME COUNT SUM FIRST LAST"
+//     fill:NAME=COUNT    writes element i of COUNT as 3*i (after a read for the type)
+//                        -> "filled NAME COUNT"
+//     props              the identity object  -> "controller NAME VERSION run|stopped"
+//     list               the symbol listing, programs' too -> per tag
+//                        "tag [Program:P.]NAME TYPE DIMS[ struct][ system]" (TYPE in hex)
 //
 // Ends with "done", or "error MESSAGE" and exit code 1.
 const config = require('st-ethernet-ip/dist/config');
@@ -35,6 +41,31 @@ async function main() {
         tags.forEach((tag) => group.add(tag));
         await plc.readTagGroup(group);
         tags.forEach((tag) => console.log(`read ${tag.name} ${tag.value}`));
+      } else if (verb === 'array') {
+        const [name, count] = arg.split('=');
+        const tag = new Tag(name, null, null, 0, 1, Number(count));
+        await plc.readTag(tag);
+        const values = tag.value;
+        const sum = values.reduce((a, b) => a + b, 0);
+        console.log(`array ${name} ${values.length} ${sum} ${values[0]} ${values[values.length - 1]}`);
+      } else if (verb === 'fill') {
+        const [name, count] = arg.split('=');
+        const tag = new Tag(name, null, null, 0, 1, Number(count));
+        await plc.readTag(tag);
+        await plc.writeTag(tag, tag.value.map((_, i) => 3 * i));
+        console.log(`filled ${name} ${count}`);
+      } else if (op === 'props') {
+        await plc.readControllerProps();
+        const p = plc.properties;
+        console.log(`controller ${p.name} ${p.version} ${p.run ? 'run' : 'stopped'}`);
+      } else if (op === 'list') {
+        await plc.getControllerTagList(plc.state.tagList);
+        const tags = plc.state.tagList.tags;
+        for (const t of tags) {
+          const scope = t.program ? `Program:${t.program}.` : '';
+          const flags = (t.type.structure ? ' struct' : '') + (t.type.reserved ? ' system' : '');
+          console.log(`tag ${scope}${t.name} ${t.type.code.toString(16)} ${t.type.arrayDims}${flags}`);
+        }
       } else if (verb === 'write') {
         const [name, text] = arg.split('=');
         const tag = new Tag(name);
