@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -171,7 +172,7 @@ void eip_simulator::accept_loop() {
     const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, 1 /* TCP_NODELAY */, &one, sizeof one);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto c = std::make_shared<client>(fd);
     {
       std::lock_guard lock(mutex_);
@@ -576,6 +577,7 @@ void eip_simulator::add_tag(const std::string& name, std::uint8_t type, std::vec
 
 int eip_simulator::define_structure(const std::string& name, std::vector<eip_sim::member_def> members,
                                     std::uint32_t size) {
+  if (size == 0) throw std::invalid_argument("structure " + name + " without bytes");
   for (const auto& m : members) {
     if (eip_sim::type_size(m.type) == 0 || m.offset + eip_sim::type_size(m.type) > size)
       throw std::invalid_argument("member " + m.name + " does not fit");

@@ -7,9 +7,12 @@
 //   List Identity 0x63, Send RR Data 0x6F (unconnected: straight to the
 //   message router, or wrapped in Unconnected Send 0x52 with a route path),
 //   Send Unit Data 0x70 (connected: the connection id given in Forward Open,
-//   the 16-bit sequence count echoed in the reply). Other commands are
-//   answered with encapsulation status 0x0001; a request naming a session
-//   that this connection did not register, with 0x0064.
+//   the 16-bit sequence count echoed in the reply), List Services 0x04.
+//   Other commands, and a second Register Session on one TCP connection,
+//   are answered with encapsulation status 0x0001; Send RR Data / Send Unit
+//   Data naming a session this connection did not register, with 0x0064;
+//   Send Unit Data for a connection id this TCP connection did not open (or
+//   with malformed items), with 0x0003 and no data.
 //
 // Connection manager (class 0x06 instance 1):
 //   Forward Open 0x54 (16-bit connection parameters, sizes up to 511),
@@ -248,9 +251,11 @@ class eip_simulator {
   // manager services (Forward Open/Close, Unconnected Send) are counted
   // apart.
   std::size_t requests(std::uint8_t service) const;
+  // Multiple Service Packets served (refused ones are only in requests(0x0A)).
   std::size_t multiple_service_packets() const;
+  // Unconnected Send requests (routed or refused).
   std::size_t unconnected_sends() const;
-  // Send RR Data / Send Unit Data requests received.
+  // Send RR Data / Send Unit Data requests received with a valid session.
   std::size_t rr_data_requests() const;
   std::size_t unit_data_requests() const;
   // The largest encapsulation data length received (after the 24-byte header).

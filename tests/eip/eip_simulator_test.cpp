@@ -134,5 +134,52 @@ TEST(eip_simulator, independent_client_lists_reads_and_writes) {
   }
 }
 
+struct flavour_case {
+  eip_simulator::flavour kind;
+  const char* mode;
+  bool restart;  // the client has run once, and the simulator restarted since
+  bool served;   // false: the route path is refused
+};
+
+TEST(eip_simulator, independent_client_on_each_flavour_and_after_a_restart) {
+  const std::string node = node_path();
+  const std::filesystem::path dir = KVT_EIP_CLIENT_DIR;
+  ASSERT_FALSE(node.empty()) << "node is not installed (scripts/setup.sh installs it)";
+  ASSERT_TRUE(std::filesystem::exists(dir / "node_modules" / "st-ethernet-ip"));
+
+  using f = eip_simulator::flavour;
+  for (const flavour_case& c : {flavour_case{f::logix, "connected", true, true},
+                                flavour_case{f::logix, "connected-direct", false, false},
+                                flavour_case{f::micro800, "connected-direct", false, true},
+                                flavour_case{f::micro800, "unconnected-direct", false, true},
+                                flavour_case{f::micro800, "connected", false, false},
+                                flavour_case{f::omron, "connected", true, true},
+                                flavour_case{f::omron, "unconnected-direct", false, true}}) {
+    SCOPED_TRACE(std::string(c.mode) + " on flavour " + std::to_string(static_cast<int>(c.kind)));
+    eip_simulator sim(c.kind);
+    sim.set_int32("Counter", 17);
+    const std::string command = node + " " + (dir / "check.js").string() + " " + std::to_string(sim.port()) + " " +
+                                c.mode + " read:Counter write:Counter=-5 2>&1";
+    if (c.restart) {
+      ASSERT_EQ(run(command), "read Counter 17\nwrote Counter -5\ndone\n");
+      const std::uint16_t port = sim.port();
+      sim.stop();
+      sim.start();
+      EXPECT_EQ(sim.port(), port);
+      sim.set_int32("Counter", 17);
+    }
+    const std::string output = run(command);
+    if (c.served) {
+      EXPECT_EQ(output, "read Counter 17\nwrote Counter -5\ndone\n");
+      EXPECT_EQ(sim.get_int32("Counter"), -5);
+    } else {
+      EXPECT_EQ(output.rfind("error ", 0), 0u) << output;
+      EXPECT_EQ(sim.forward_opens_accepted(), 0u);
+      EXPECT_EQ(sim.get_int32("Counter"), 17);
+    }
+    EXPECT_EQ(sim.sessions_registered(), c.restart ? 2u : 1u);
+  }
+}
+
 }  // namespace
 }  // namespace kvt::test

@@ -2,7 +2,9 @@
 // Reads and writes tags of an EtherNet/IP controller on 127.0.0.1 with
 // st-ethernet-ip, a client written by others, and prints what it saw:
 //
-//   node check.js PORT connected|unconnected OP...
+//   node check.js PORT MODE OP...
+//     MODE: connected or unconnected, routed to backplane slot 0 ("1,0"), or
+//     connected-direct or unconnected-direct, without a route path
 //     read:NAME          one Read Tag          -> "read NAME VALUE"
 //     group:NAME,NAME    one packed group read -> "read NAME VALUE" for each
 //     write:NAME=VALUE   Read Tag for the type, then Write Tag -> "wrote NAME VALUE"
@@ -19,13 +21,15 @@ const { Controller, Tag, TagGroup } = require('st-ethernet-ip');
 
 async function main() {
   const [port, mode, ...ops] = process.argv.slice(2);
-  if (!port || (mode !== 'connected' && mode !== 'unconnected')) {
-    throw new Error('usage: node check.js PORT connected|unconnected OP...');
+  const [messaging, route] = (mode || '').split('-');
+  if (!port || !['connected', 'unconnected'].includes(messaging) || ![undefined, 'direct'].includes(route)) {
+    throw new Error('usage: node check.js PORT connected|unconnected[-direct] OP...');
   }
   config.EIP_PORT = Number(port);  // the client reads its port from here when it connects
-  const plc = new Controller(mode === 'connected');
+  const plc = new Controller(messaging === 'connected');
   plc.timeout_sp = 5000;
-  await plc.connect('127.0.0.1', 0, false);  // slot 0; no controller property or tag list read-out
+  // Slot 0, or an empty route path; no controller property or tag list read-out.
+  await plc.connect('127.0.0.1', route === 'direct' ? Buffer.alloc(0) : 0, false);
   try {
     for (const op of ops) {
       const colon = op.indexOf(':');
@@ -85,6 +89,6 @@ async function main() {
 main().then(
   () => process.exit(0),
   (e) => {
-    console.log(`error ${e && e.message ? e.message : e}`);
+    console.log(`error ${e instanceof Error ? e.message : JSON.stringify(e)}`);
     process.exit(1);
   });
