@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything Kestrel Connect needs to build and test on Debian 12:
-# Debian packages, Snap7 (from the sources inside the node-snap7 npm package)
-# and open62541 (from Debian's source package). Third-party builds go into
+# Debian packages, Snap7 (from the sources inside the node-snap7 npm package),
+# open62541 (from Debian's source package) and the npm client the EtherNet/IP
+# simulator's tests use. Third-party builds go into
 # the project-local prefix .deps/prefix; a second run only checks and returns.
 #
 # `setup.sh --fuzz-prefix DIR` also builds open62541 without link-time
@@ -147,7 +148,26 @@ build_open62541() { # install prefix, work folder (sources, build, logs), name, 
   say "$name: installed"
 }
 
+# The EtherNet/IP simulator's tests check it against an npm client written by
+# others (st-ethernet-ip, pinned with its integrity hashes in the lock file):
+# `npm ci` installs it into tests/eip/independent_client/node_modules.
+install_eip_client() {
+  local dir="$root/tests/eip/independent_client"
+  local stamp="$dir/node_modules/.kvt-lock-sha256"
+  local lock_sum
+  lock_sum=$(sha256sum "$dir/package-lock.json" | cut -d' ' -f1)
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$lock_sum" ]; then
+    say "EtherNet/IP test client: present in tests/eip/independent_client"
+    return
+  fi
+  say "EtherNet/IP test client: npm ci in tests/eip/independent_client"
+  npm ci --prefix "$dir" --no-audit --no-fund >/dev/null
+  printf '%s\n' "$lock_sum" > "$stamp"
+  say "EtherNet/IP test client: installed"
+}
+
 install_packages
+install_eip_client
 build_snap7
 build_open62541 "$prefix" "$deps" open62541
 if [ -n "$fuzz_prefix" ]; then
