@@ -47,7 +47,13 @@ class EipDriver : public ::testing::Test {
     t.outputs = signal_table::of(outputs);
     return session.bind(t);
   }
-  std::string list_tags(std::string_view data) { return session.ask("ListTags", data); }
+  // The reply with its id replaced by 0, so that tables can compare it.
+  std::string list_tags(std::string_view data) {
+    std::string reply = session.ask("ListTags", data);
+    const std::string id = "{\"id\":" + std::to_string(session.last_id()) + ',';
+    if (reply.starts_with(id)) reply.replace(0, id.size(), "{\"id\":0,");
+    return reply;
+  }
 
   std::optional<eip_simulator> controller;
   // After the simulator: the drivers go first.
@@ -115,9 +121,10 @@ TEST_F(EipDriver, EachControllerFamilyConnectsWithItsOwnRoute) {
     ASSERT_TRUE(connect_eip(f.type)) << f.type;
     ASSERT_TRUE(bind({}, {{"Counter", typed(vt::s32)}})) << f.type;
     EXPECT_TRUE(session.eventually_seen({77})) << f.type;
-    EXPECT_TRUE(session.granted("ServerDisconnect", "{\"protocol\":2,\"type\":\"\",\"host\":\"" + gateway() +
-                                                        "\",\"port\":0,\"unitId\":0,\"flags\":0,\"rack\":0,\"slot\":0}"))
-        << f.type;
+    const std::string gone = session.ask("ServerDisconnect", "{\"protocol\":2,\"type\":\"\",\"host\":\"" + gateway() +
+                                                             "\",\"port\":0,\"unitId\":0,\"flags\":0,\"rack\":0,"
+                                                             "\"slot\":0,\"scanRate\":0.05}");
+    EXPECT_EQ(gone, session.true_reply()) << f.type;
   }
 }
 
@@ -127,10 +134,11 @@ TEST_F(EipDriver, AnUnknownNameRejectsTheBindingAndALostControllerDisconnects) {
   ASSERT_TRUE(connect_eip("controllogix"));
   binding_tables t;
   t.host = gateway();
+  t.inputs = signal_table::of({});
   t.outputs = signal_table::of({{"Counter", typed(vt::s32)}, {"NoSuchTag", typed(vt::s32)}});
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(session.ask("BindingTables", binding_json(t)),
-            "{\"id\":" + std::to_string(session.last_id()) + ",\"data\":false,\"error\":\"Output names invalid\"}");
+  const std::string refused = session.ask("BindingTables", binding_json(t));
+  EXPECT_EQ(refused, "{\"id\":" + std::to_string(session.last_id()) + ",\"data\":false,\"error\":\"Output names invalid\"}");
   EXPECT_GE(std::chrono::steady_clock::now() - started, seconds(5));
 
   ASSERT_TRUE(bind({}, {{"Counter", typed(vt::s32)}}));
@@ -170,7 +178,7 @@ TEST_F(EipDriver, ListTagsNamesWhatCanBeBoundInListingOrder) {
       "{\"protocol\":2,\"type\":\"controllogix\",\"host\":\"" + gateway() + "\",\"port\":44818}";
   const auto t = [](std::uint32_t type) { return std::to_string(typed(type)); };
   EXPECT_EQ(list_tags(request),
-            "{\"id\":" + std::to_string(session.last_id()) +
+            "{\"id\":0"
                 ",\"data\":{\"names\":[\"Counter\",\"Temperature\",\"Running\",\"Small\",\"Level\",\"Precise\","
                 "\"Program:Main.Speed\",\"Program:Main.Count\",\"Program:Main.Mode\",\"Program:Aux.Level\"],"
                 "\"tags\":[" + t(vt::s32) + ',' + t(vt::real) + ',' + t(vt::boolean) + ',' + t(vt::s8) + ',' +
@@ -188,9 +196,8 @@ TEST_F(EipDriver, ListTagsOfAnOmronControllerAndItsFailures) {
   s.add_tag("Flag", cip_type::boolean);
   s.add_tag("Wide", cip_type::lint);  // not carried
   const std::string host = gateway();
-  const auto id = [&] { return std::to_string(session.last_id()); };
   EXPECT_EQ(list_tags("{\"protocol\":2,\"type\":\"omron-njnx\",\"host\":\"" + host + "\",\"port\":0}"),
-            "{\"id\":" + id() + ",\"data\":{\"names\":[\"Speed\",\"Count\",\"Flag\"],\"tags\":[" +
+            "{\"id\":0,\"data\":{\"names\":[\"Speed\",\"Count\",\"Flag\"],\"tags\":[" +
                 std::to_string(typed(vt::real)) + ',' + std::to_string(typed(vt::s32)) + ',' +
                 std::to_string(typed(vt::boolean)) + "]}}");
 
@@ -207,7 +214,7 @@ TEST_F(EipDriver, ListTagsOfAnOmronControllerAndItsFailures) {
       {R"({"protocol":2,"type":"controllogix","host":"127.0.0.1:1","port":1})", "Server function failed"},
   };
   for (const auto& f : failures)
-    EXPECT_EQ(list_tags(f.data), "{\"id\":" + id() + ",\"data\":null,\"error\":\"" + f.error + "\"}") << f.data;
+    EXPECT_EQ(list_tags(f.data), std::string("{\"id\":0,\"data\":null,\"error\":\"") + f.error + "\"}") << f.data;
 }
 
 }  // namespace
