@@ -597,16 +597,20 @@ void session::close_step(bool forward_close_done) {
 }
 
 void session::fail_all(int error) {
+  // The queue is taken before anything completes: work a caller starts
+  // once it sees one of these end belongs to the next connection.
+  {
+    std::lock_guard lock(mutex_);
+    for (work_item& item : pending_) ready_.push_back(std::move(item));
+    pending_.clear();
+    pending_count_.store(0, std::memory_order_release);
+  }
   for (work_item& item : ready_) complete(item, error);
   for (work_item& item : continuing_) complete(item, error);
   ready_.clear();
   continuing_.clear();
   next_ = 0;
   in_flight_ = {};
-  std::lock_guard lock(mutex_);
-  for (work_item& item : pending_) complete(item, error);
-  pending_.clear();
-  pending_count_.store(0, std::memory_order_release);
 }
 
 void session::drop(int error) {
