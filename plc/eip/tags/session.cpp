@@ -104,7 +104,7 @@ void session::arm_batch_timer() {
   {
     std::lock_guard lock(mutex_);
     if (pending_.empty()) return;
-    due = last_enqueue_ + std::chrono::milliseconds(1);
+    due = last_enqueue_ + batch_quiet;
   }
   batch_timer_.expires_at(due);
   batch_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
@@ -120,11 +120,10 @@ void session::on_batch_timer() {
       return;
     }
     const clock::time_point now = clock::now();
-    const bool quiet = now - last_enqueue_ >= std::chrono::milliseconds(1);
-    const bool overdue = now - first_enqueue_ >= std::chrono::milliseconds(10);
+    const bool quiet = now - last_enqueue_ >= batch_quiet;
+    const bool overdue = now - first_enqueue_ >= batch_longest;
     if (!quiet && !overdue) {
-      const clock::time_point due = std::min(last_enqueue_ + std::chrono::milliseconds(1),
-                                             first_enqueue_ + std::chrono::milliseconds(10));
+      const clock::time_point due = std::min(last_enqueue_ + batch_quiet, first_enqueue_ + batch_longest);
       batch_timer_.expires_at(due);
       batch_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
         if (!ec) self->on_batch_timer();
