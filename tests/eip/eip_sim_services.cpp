@@ -152,7 +152,9 @@ bytes eip_simulator::route(client& c, const bytes& request, std::size_t room, bo
     if (connection_manager && (service == svc_forward_open || service == svc_large_forward_open)) {
       ++forward_opens_[service];
     }
-    return reply(service, f.general, f.extended != 0 ? std::vector<std::uint16_t>{f.extended} : std::vector<std::uint16_t>{});
+    std::vector<std::uint16_t> extended;
+    if (f.extended != 0) extended.push_back(f.extended);
+    return reply(service, f.general, extended);
   }
 
   if (connection_manager) {

@@ -378,7 +378,7 @@ bytes eip_simulator::unit_data(client& c, const bytes& body, bool& ok) {
     bytes item = in.take_bytes(len);
     if (type == item_connected_address && len == 4) {
       have_address = true;
-      id = static_cast<std::uint32_t>(item[0] | item[1] << 8 | item[2] << 16 | static_cast<std::uint32_t>(item[3]) << 24);
+      id = reader(item).u32();
     }
     if (type == item_connected_data) payload = std::move(item);
   }

@@ -6,8 +6,9 @@
 //   Register Session 0x65, Unregister Session 0x66 (the connection closes),
 //   List Identity 0x63, Send RR Data 0x6F (unconnected: straight to the
 //   message router, or wrapped in Unconnected Send 0x52 with a route path),
-//   Send Unit Data 0x70 (connected: the connection id given in Forward Open,
-//   the 16-bit sequence count echoed in the reply), List Services 0x04.
+//   Send Unit Data 0x70 (connected: the request carries the O->T id the
+//   simulator gave in Forward Open, the reply the client's T->O id and the
+//   request's 16-bit sequence count), List Services 0x04.
 //   Other commands, and a second Register Session on one TCP connection,
 //   are answered with encapsulation status 0x0001; Send RR Data / Send Unit
 //   Data naming a session this connection did not register, with 0x0064;
@@ -48,10 +49,12 @@
 //                   has the same layout, general status 0x1E when one of
 //                   the embedded replies is not a success. An embedded read
 //                   gets the room left in the reply and, past it, 0x06.
-//   Get Instance Attribute List 0x55 on the symbol class 0x6B, instance
-//                   in the path the first one listed (0 for all), a program
-//                   scope by a symbolic segment "Program:Main" in front of
-//                   the class; data: attribute count u16, attribute ids u16.
+//   Get Instance Attribute List 0x55 on the symbol class 0x6B; the
+//                   instance in the path is the first one to list (0: from
+//                   the start), a symbolic segment "Program:Main" in front
+//                   of the class lists that program's scope instead of the
+//                   controller's; data: attribute count u16, attribute ids
+//                   u16. Program entries and system tags are listed too.
 //                   reply per symbol: instance u32, then each attribute in
 //                   the order asked: 1 name (u16 length, characters), 2
 //                   symbol type u16, 3 address u32 (0), 5 object address u32
@@ -80,8 +83,15 @@
 //                   elements), CIP type code u8, 0 u8, number of dimensions
 //                   u8, 0 u8, dimensions 3 x u32 (zero past the number);
 //                   for an element ("Arr[2]") its own size and no dimensions.
-//   Anything else: 0x05 for an unknown tag or class (always 0x05 for an
-//   unknown tag name), 0x08 for a service the object does not offer.
+//   Anything else (the template class 0x6C included): 0x05 for an unknown
+//   tag or class (always 0x05 for an unknown tag name or index out of
+//   range), 0x08 for a service the object does not offer.
+//
+// Tag access refusals: 0x04 a malformed path or fewer indexes than
+// dimensions; 0xFF with 0x2105 an element count of 0 or past the end of the
+// array, or an offset past the value; 0xFF with 0x2107 a write whose type
+// (or structure handle) differs; 0x13 too few values for Write Tag; 0x15
+// values past the end; 0x11 a reply with no room even for its header.
 //
 // Reply sizes: connected, the T->O connection size less the 2 bytes of the
 // sequence count; unconnected, `set_unconnected_size` (504 bytes of CIP
