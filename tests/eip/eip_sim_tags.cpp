@@ -20,6 +20,15 @@ bool starts_with_program(const std::string& s) {
   return s.size() > prefix.size() && same_name(s.substr(0, prefix.size()), prefix);
 }
 
+std::string index_key(const std::string& program, const std::string& name) {
+  std::string key;
+  key.reserve(program.size() + 1 + name.size());
+  for (const char c : program) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  key += '\n';
+  for (const char c : name) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
 // Symbol instances are not contiguous on a real controller; neither are they here.
 constexpr std::uint32_t first_instance = 5;
 constexpr std::uint32_t instance_step = 3;
@@ -179,6 +188,7 @@ tag_def& tag_store::add(tag_def tag) {
   auto [it, fresh] = next_instance_.try_emplace(tag.program, first_instance);
   tag.instance = it->second;
   it->second += instance_step;
+  index_[index_key(tag.program, tag.name)] = tags_.size();
   tags_.push_back(std::move(tag));
   return tags_.back();
 }
@@ -187,13 +197,12 @@ void tag_store::clear() {
   tags_.clear();
   structures_.clear();
   next_instance_.clear();
+  index_.clear();
 }
 
 tag_def* tag_store::find(const std::string& program, const std::string& name) {
-  for (auto& t : tags_) {
-    if (same_name(t.program, program) && same_name(t.name, name)) return &t;
-  }
-  return nullptr;
+  const auto it = index_.find(index_key(program, name));
+  return it == index_.end() ? nullptr : &tags_[it->second];
 }
 
 bool tag_store::has_program(const std::string& program) const {

@@ -95,6 +95,9 @@ class tag_store {
   std::vector<structure_def> structures_;
   std::vector<tag_def> tags_;
   std::map<std::string, std::uint32_t> next_instance_;  // by scope
+  // Position in tags_ by scope and name, lower-cased: lookups stay quick
+  // with thousands of tags.
+  std::map<std::string, std::size_t> index_;
 };
 
 }  // namespace kvt::test::eip_sim

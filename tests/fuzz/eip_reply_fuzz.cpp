@@ -10,13 +10,17 @@
 // - every decoder accepts exactly the inputs whose lengths add up, and the
 //   spans it gives back lie inside the input, in order and without overlap;
 // - a failure is always err_bad_reply (or err_bad_connection for a
-//   refused session).
+//   refused session);
+// - a tag operation fed the input as its reply (a read, a write, a listing
+//   page, a raw request) ends, asks for more or fails, and a read that
+//   ends holds exactly the value bytes of the reply.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "plc/eip/tags/frames.hpp"
+#include "plc/eip/tags/operation.hpp"
 #include "plc/eip/tags/plc_tag.hpp"
 #include "support/check.hpp"
 
@@ -93,6 +97,40 @@ void check_listing(byte_span data) {
   if (page) KVT_FUZZ_CHECK(page.value.entries == entries && page.value.last_instance == last, "entries miscounted");
 }
 
+// The input as the reply to the first request of each kind of operation.
+void check_operations(byte_span input) {
+  static constexpr eip::op_kind kinds[] = {eip::op_kind::read, eip::op_kind::write, eip::op_kind::list,
+                                           eip::op_kind::raw};
+  const std::uint8_t services[] = {eip::service::read_tag, eip::service::write_tag,
+                                   eip::service::get_instance_attribute_list, 0x01};
+  for (std::size_t k = 0; k < 4; ++k) {
+    eip::tag_attributes a;
+    a.elem_size = input.size() > 1 ? input[1] % 9 : 4;
+    a.elem_count = 1;
+    a.path = {0x91, 0x02, 'A', 'B'};
+    a.kind = kinds[k] == eip::op_kind::list ? eip::tag_kind::listing
+             : kinds[k] == eip::op_kind::raw ? eip::tag_kind::raw
+                                             : eip::tag_kind::data;
+    const std::size_t initial = std::size_t{a.elem_size} * a.elem_count;
+    auto tag = std::make_shared<eip::tag_state>(std::move(a), nullptr);
+    eip::work_item item{.tag = tag, .op_id = 0, .kind = kinds[k], .started = true, .service = services[k]};
+    const int r = eip::apply_reply(item, input);
+    KVT_FUZZ_CHECK(r == eip::status_ok || r == eip::status_pending || r < 0, "result %d", r);
+    const std::size_t size = tag->with_data([](eip::byte_buffer& d, eip::tag_type&) { return d.size(); });
+    if (kinds[k] == eip::op_kind::read && r == eip::status_ok) {
+      const auto reply = eip::parse_cip_reply(input);
+      eip::tag_type type;
+      const auto value = eip::split_tag_data(reply.value.data, type);
+      KVT_FUZZ_CHECK(reply && value && size == value.value.size(), "a read of %zu bytes kept %zu", value.value.size(),
+                     size);
+    }
+    if (kinds[k] == eip::op_kind::raw && r == eip::status_ok)
+      KVT_FUZZ_CHECK(size == input.size(), "a raw reply of %zu bytes kept as %zu", input.size(), size);
+    if (kinds[k] == eip::op_kind::list && r != eip::status_ok && r != eip::status_pending)
+      KVT_FUZZ_CHECK(size == initial, "a refused listing page left %zu bytes of %zu", size, initial);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
@@ -131,6 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
   check_cip_reply(input);
   check_msp(input, expected);
+  check_operations(input);
   check_listing(input);
   const auto fo = eip::parse_forward_open_reply(input);
   KVT_FUZZ_CHECK(bool(fo) == (size >= 26 && size >= 26 + 2u * bytes[24]), "a %zu-byte Forward Open reply was %s",

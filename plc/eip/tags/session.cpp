@@ -104,7 +104,7 @@ void session::arm_batch_timer() {
   {
     std::lock_guard lock(mutex_);
     if (pending_.empty()) return;
-    due = last_enqueue_ + std::chrono::milliseconds(1);
+    due = last_enqueue_ + batch_quiet;
   }
   batch_timer_.expires_at(due);
   batch_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
@@ -120,11 +120,10 @@ void session::on_batch_timer() {
       return;
     }
     const clock::time_point now = clock::now();
-    const bool quiet = now - last_enqueue_ >= std::chrono::milliseconds(1);
-    const bool overdue = now - first_enqueue_ >= std::chrono::milliseconds(10);
+    const bool quiet = now - last_enqueue_ >= batch_quiet;
+    const bool overdue = now - first_enqueue_ >= batch_longest;
     if (!quiet && !overdue) {
-      const clock::time_point due = std::min(last_enqueue_ + std::chrono::milliseconds(1),
-                                             first_enqueue_ + std::chrono::milliseconds(10));
+      const clock::time_point due = std::min(last_enqueue_ + batch_quiet, first_enqueue_ + batch_longest);
       batch_timer_.expires_at(due);
       batch_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
         if (!ec) self->on_batch_timer();
@@ -597,16 +596,20 @@ void session::close_step(bool forward_close_done) {
 }
 
 void session::fail_all(int error) {
+  // The queue is taken before anything completes: work a caller starts
+  // once it sees one of these end belongs to the next connection.
+  {
+    std::lock_guard lock(mutex_);
+    for (work_item& item : pending_) ready_.push_back(std::move(item));
+    pending_.clear();
+    pending_count_.store(0, std::memory_order_release);
+  }
   for (work_item& item : ready_) complete(item, error);
   for (work_item& item : continuing_) complete(item, error);
   ready_.clear();
   continuing_.clear();
   next_ = 0;
   in_flight_ = {};
-  std::lock_guard lock(mutex_);
-  for (work_item& item : pending_) complete(item, error);
-  pending_.clear();
-  pending_count_.store(0, std::memory_order_release);
 }
 
 void session::drop(int error) {

@@ -10,8 +10,10 @@
 //
 // Work: callers queue operations from any thread; the I/O thread sends
 // them one request at a time. Queued work is sent when a caller asks the
-// status of a tag whose work is still queued (or waits on one), or else
-// once no work has been added for 1 ms (at most 10 ms after the first).
+// status of a tag whose work is still queued (or waits on one): a caller
+// that starts many reads and then polls their status, as the driver does,
+// gets them all packed whatever its pace. Work nobody asks about is sent
+// once no work has been added for 10 ms, at most 200 ms after the first.
 // Reads and writes that are ready together travel in Multiple Service
 // Packet requests filled up to the connection size; a controller that
 // answers one with "service not supported" gets one request per tag from
@@ -44,6 +46,8 @@
 namespace kvt::plc::eip {
 
 inline constexpr std::chrono::milliseconds request_timeout{5000};
+inline constexpr std::chrono::milliseconds batch_quiet{10};
+inline constexpr std::chrono::milliseconds batch_longest{200};
 inline constexpr std::uint16_t large_connection_size = 4002;
 inline constexpr std::uint16_t small_connection_size = 504;
 // The largest CIP message sent unconnected, Unconnected Send and route
