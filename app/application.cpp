@@ -93,6 +93,11 @@ int run_application(int argc, char** argv) {
   if (options.help) return answer(help_text());
   if (options.version) return answer(version_text());
   browser::prepare_web_process_environment();
+  // Every thread started from here on (GTK's own D-Bus thread among them)
+  // inherits the mask; the UI loop takes the signals once its handlers are
+  // in place, so a request to end that comes early is never fatal.
+  platform::block_termination_signals();
+  browser::catch_termination_signals();
   if (!browser::init_display()) {
     std::fprintf(stderr,
                  "Kestrel Connect: cannot open a display. Run it in a desktop session, or under a virtual "
@@ -102,8 +107,6 @@ int run_application(int argc, char** argv) {
   }
   // Message boxes are dialogs from here on, the window's own once it exists.
   browser::install_message_dialogs(nullptr);
-  // Worker threads inherit the mask; the UI loop takes the signals.
-  platform::block_termination_signals();
 
   process_buffers buffers;
   live_buffers = &buffers;

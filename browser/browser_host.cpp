@@ -63,12 +63,25 @@ gboolean on_close_request(GtkWindow*, gpointer data) {
   return TRUE;  // the window goes when the page has agreed
 }
 
+// The running window's state, while `run_browser` runs; and whether a
+// request to end came before it ran. UI thread only.
+host_state* active_state = nullptr;
+std::atomic<bool> termination_requested{false};
+
 gboolean on_termination_signal(gpointer data) {
   auto* state = static_cast<host_state*>(data);
   if (state->window != nullptr)
     state->handler->request_close();
   else
     g_application_quit(G_APPLICATION(state->app));  // asked to end before the window exists
+  return G_SOURCE_CONTINUE;
+}
+
+// The handler of SIGINT and SIGTERM from start-up on: remembered until the
+// window's loop runs, then passed to it.
+gboolean on_any_termination_signal(gpointer) {
+  if (active_state != nullptr) return on_termination_signal(active_state);
+  termination_requested.store(true);
   return G_SOURCE_CONTINUE;
 }
 
@@ -138,6 +151,11 @@ void run_ui_until(const std::atomic<bool>& flag) {
 // The wake-up is kept until the loop next looks, so it is never lost.
 void wake_ui_thread() { g_main_context_wakeup(nullptr); }
 
+void catch_termination_signals() {
+  g_unix_signal_add(SIGTERM, on_any_termination_signal, nullptr);
+  g_unix_signal_add(SIGINT, on_any_termination_signal, nullptr);
+}
+
 void prepare_web_process_environment() {
   // The web processes inherit this environment. Without it JavaScriptCore's
   // cage refuses ArrayBuffers over memory it did not allocate.
@@ -151,17 +169,16 @@ int run_browser(const browser_settings& settings, const browser_buffers& buffers
   auto app = adopt(gtk_application_new(application_id, G_APPLICATION_NON_UNIQUE));
   state.app = app.get();
   g_signal_connect(app.get(), "activate", G_CALLBACK(on_activate), &state);
-  // SIGINT and SIGTERM have been blocked since start-up; they are let in only
-  // now that the loop takes them, so one that came early closes the program
-  // in order instead of killing it.
-  const guint sigterm = g_unix_signal_add(SIGTERM, on_termination_signal, &state);
-  const guint sigint = g_unix_signal_add(SIGINT, on_termination_signal, &state);
+  // A request to end that came before the window is answered without one.
+  if (termination_requested.load()) return 0;
+  active_state = &state;
+  // SIGINT and SIGTERM have been blocked in this thread since start-up; they
+  // are let in now that the loop takes them.
   platform::unblock_termination_signals();
   char name[] = "kestrel-connect";
   char* argv[] = {name, nullptr};
   const int status = g_application_run(G_APPLICATION(app.get()), 1, argv);
-  g_source_remove(sigterm);
-  g_source_remove(sigint);
+  active_state = nullptr;
   if (state.inhibit_cookie != 0) gtk_application_uninhibit(app.get(), state.inhibit_cookie);
   state.handler.reset();
   return status;

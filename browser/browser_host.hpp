@@ -31,6 +31,12 @@ struct browser_settings {
 // thread before `run_browser` and before other threads start.
 bool init_display();
 
+// Takes SIGINT and SIGTERM from now on, in whichever thread they arrive (the
+// browser engine starts threads of its own before the program runs): one
+// that comes before the window's loop runs ends `run_browser` at once, one
+// that comes later closes the window in order.
+void catch_termination_signals();
+
 // Runs the UI thread's pending work (message boxes other threads hand over)
 // until `flag` is set; whoever sets it then calls `wake_ui_thread`.
 void run_ui_until(const std::atomic<bool>& flag);

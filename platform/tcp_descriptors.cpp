@@ -91,16 +91,23 @@ std::optional<std::uint32_t> peer_user_by_socket_diag(const connection_ends& end
   std::optional<std::uint32_t> user;
   if (sendto(nl, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) ==
       static_cast<ssize_t>(sizeof message)) {
-    alignas(nlmsghdr) char reply[8192];
-    ssize_t length = recv(nl, reply, sizeof reply, 0);
-    for (auto* h = reinterpret_cast<nlmsghdr*>(reply); length > 0 && NLMSG_OK(h, length);
-         h = NLMSG_NEXT(h, length)) {
-      if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY || h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) break;
-      const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(h));
-      if (found->id.idiag_sport == ends.peer_port && found->id.idiag_dport == ends.our_port) {
-        user = found->idiag_uid;
+    char reply[8192];
+    const ssize_t length = recv(nl, reply, sizeof reply, 0);
+    const std::size_t got = length > 0 ? static_cast<std::size_t>(length) : 0;
+    // Headers and records are copied out: the buffer promises no alignment.
+    for (std::size_t at = 0; at + sizeof(nlmsghdr) <= got;) {
+      nlmsghdr header;
+      std::memcpy(&header, reply + at, sizeof header);
+      if (header.nlmsg_len < sizeof header || header.nlmsg_len > got - at || header.nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+          header.nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+        break;
+      inet_diag_msg found;
+      std::memcpy(&found, reply + at + NLMSG_HDRLEN, sizeof found);
+      if (found.id.idiag_sport == ends.peer_port && found.id.idiag_dport == ends.our_port) {
+        user = found.idiag_uid;
         break;
       }
+      at += NLMSG_ALIGN(header.nlmsg_len);
     }
   }
   close(nl);
