@@ -239,6 +239,15 @@ std::vector<tag> create_counters(eip_simulator& sim, int n, const std::string& p
   return tags;
 }
 
+// Packets sent for work started together: exactly the packed count in a
+// release build; a sanitizer build may start its reads slowly enough for
+// the session to send one early batch more.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::size_t slow_start_packets = 1;
+#else
+constexpr std::size_t slow_start_packets = 0;
+#endif
+
 // One read phase as the driver runs it: every read started, then the
 // readiness wait.
 void read_all(const std::vector<tag>& tags) {
@@ -260,8 +269,10 @@ TEST(EipTags, ReadsStartedTogetherTravelPacked) {
     const std::size_t msp_before = sim.multiple_service_packets();
     const std::size_t requests_before = sim.unit_data_requests();
     read_all(tags);
-    EXPECT_EQ(sim.multiple_service_packets() - msp_before, packets);
-    EXPECT_EQ(sim.unit_data_requests() - requests_before, packets) << "nothing but the packets";
+    EXPECT_GE(sim.multiple_service_packets() - msp_before, packets);
+    EXPECT_LE(sim.multiple_service_packets() - msp_before, packets + slow_start_packets);
+    EXPECT_EQ(sim.unit_data_requests() - requests_before, sim.multiple_service_packets() - msp_before)
+        << "nothing but the packets";
     for (int i = 0; i < 1000; ++i)
       ASSERT_EQ(plc_tag_get_int32(tags[i].id(), 0), i % 7 == 0 ? cycle * 100000 + i : i * 3) << i;
   }
@@ -275,7 +286,9 @@ TEST(EipTags, ReadsStartedTogetherTravelPacked) {
   for (const tag& t : tags) ASSERT_EQ(wait_status(t.id()), status_ok);
   // A write of "TagNNNN" takes 20 bytes with its type and value.
   const std::size_t writes_per_packet = (4000 - 8) / (20 + 2);
-  EXPECT_EQ(sim.multiple_service_packets() - msp_before, (1000 + writes_per_packet - 1) / writes_per_packet);
+  const std::size_t write_packets = (1000 + writes_per_packet - 1) / writes_per_packet;
+  EXPECT_GE(sim.multiple_service_packets() - msp_before, write_packets);
+  EXPECT_LE(sim.multiple_service_packets() - msp_before, write_packets + slow_start_packets);
   EXPECT_EQ(sim.get_int32("Tag0999"), -999);
   EXPECT_EQ(sim.get_int32("Tag0500"), -500);
 }
