@@ -28,10 +28,4 @@ constexpr std::size_t call_size(std::size_t total, std::size_t first, std::uint3
   return limit == 0 || rest < limit ? rest : limit;
 }
 
-// Calls needed for `total` items under `limit` (none for no items).
-constexpr std::size_t calls_needed(std::size_t total, std::uint32_t limit) noexcept {
-  if (total == 0) return 0;
-  return limit == 0 ? 1 : (total + limit - 1) / limit;
-}
-
 }  // namespace kvt::plc::opcua
