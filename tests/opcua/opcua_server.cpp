@@ -37,6 +37,11 @@ opcua_test_server::opcua_test_server(std::uint16_t port, opcua_server_options op
   start();
 }
 
+opcua_test_server::opcua_test_server(const opcua_server_limits& limits, std::uint16_t port)
+    : port_(port != 0 ? port : free_port()), limits_(limits) {
+  start();
+}
+
 opcua_test_server::~opcua_test_server() { stop(); }
 
 void opcua_test_server::start() {
@@ -62,6 +67,8 @@ void opcua_test_server::start() {
   }
   config.serverUrlsSize = 1;
   config.tcpReuseAddr = true;
+  config.maxNodesPerRead = limits_.nodes_per_read;
+  config.maxNodesPerWrite = limits_.nodes_per_write;
 
   UA_Server* server = UA_Server_newWithConfig(&config);
   if (server == nullptr) throw std::runtime_error("server creation failed");

@@ -38,10 +38,19 @@ struct opcua_tree_node {
   std::uint8_t access_level = UA_ACCESSLEVELMASK_READ | UA_ACCESSLEVELMASK_WRITE;
 };
 
+// Nodes per Read and Write call the server accepts (0: no limit); it
+// publishes them as its OperationLimits and refuses larger calls.
+struct opcua_server_limits {
+  std::uint32_t nodes_per_read = 0;
+  std::uint32_t nodes_per_write = 0;
+};
+
 class opcua_test_server {
  public:
   // Listens on `port` (0: a free loopback port) and starts serving.
   explicit opcua_test_server(std::uint16_t port = 0, opcua_server_options options = {});
+  // The same, with operation limits (kept across a restart).
+  explicit opcua_test_server(const opcua_server_limits& limits, std::uint16_t port = 0);
   ~opcua_test_server();
   opcua_test_server(const opcua_test_server&) = delete;
   opcua_test_server& operator=(const opcua_test_server&) = delete;
@@ -97,6 +106,7 @@ class opcua_test_server {
 
   std::uint16_t port_;
   opcua_server_options options_;
+  opcua_server_limits limits_{};
   std::uint16_t test_namespace_ = 0;
   mutable std::mutex mutex_;  // guards variables_ and server_ against the test's own threads
   std::vector<variable> variables_;
