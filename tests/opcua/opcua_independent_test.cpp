@@ -144,6 +144,23 @@ TEST_P(OpcuaIndependentServer, EveryValueTypeIsReadAndWritten) {
   EXPECT_TRUE(session.status());
 }
 
+// "BrowseNode" against a server written by others: the children in the
+// server's order, the array left out, the object listed as a container,
+// access as the server declares it. This server's folders organize their
+// subfolders, so the name prefix starts at Line1.
+TEST_P(OpcuaIndependentServer, BrowseNodeListsAFolder) {
+  driver_session session;
+  const auto tag = [](std::uint32_t type, std::uint64_t access) { return std::to_string(plc::make_tag(type, access)); };
+  const std::string reply = session.ask(
+      "BrowseNode", "{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(port_) + ",\"node\":\"ns=1;s=Plant.Line1\"}");
+  EXPECT_EQ(reply, "{\"id\":" + std::to_string(session.last_id()) +
+                       ",\"data\":[{\"name\":\"Line1.Speed\",\"path\":\"ns=1;s=Plant.Line1.Speed\",\"tag\":" +
+                       tag(plc::value_type::lreal, 3) +
+                       "},{\"name\":\"Line1.Running\",\"path\":\"ns=1;s=Plant.Line1.Running\",\"tag\":" +
+                       tag(plc::value_type::boolean, 2) +
+                       "},{\"name\":\"Line1.Motor\",\"path\":\"ns=1;s=Plant.Line1.Motor\",\"tag\":0}]}");
+}
+
 INSTANTIATE_TEST_SUITE_P(Limits, OpcuaIndependentServer,
                          ::testing::Values(server_case{"own", {}}, server_case{"small", {"4", "3"}}),
                          [](const ::testing::TestParamInfo<server_case>& run) { return std::string(run.param.name); });
