@@ -1,7 +1,8 @@
 // OPC UA scan cycles against open62541's server on loopback: how long one
 // cycle of the driver takes (nothing to write, every output read) for 100
 // and 1,000 Int32 outputs, and how many Read requests a cycle sends, counted
-// by the driver and, through a wire tap, on the wire.
+// by the driver and, through a wire tap, on the wire; also against a server
+// that takes at most 100 nodes per Read, which cuts each cycle into calls.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -26,9 +27,9 @@ void wait_next_read(const plc::outputs_base& out) {
   while (out.read_count.load() < target) std::this_thread::yield();
 }
 
-void run_cycles(benchmark::State& state, bool tapped) {
+void run_cycles(benchmark::State& state, bool tapped, const test::opcua_server_limits& limits = {}) {
   const auto n = static_cast<std::uint32_t>(state.range(0));
-  test::opcua_test_server server;
+  test::opcua_test_server server(limits);
   std::vector<std::uint64_t> tags;
   std::vector<plc::opcua::handle_ptr> handles;
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -69,9 +70,17 @@ void run_cycles(benchmark::State& state, bool tapped) {
 
 void BM_OpcuaCycle(benchmark::State& state) { run_cycles(state, false); }
 void BM_OpcuaCycleThroughTap(benchmark::State& state) { run_cycles(state, true); }
+void BM_OpcuaCycle100PerRead(benchmark::State& state) {
+  run_cycles(state, false, {.nodes_per_read = 100, .nodes_per_write = 100});
+}
+void BM_OpcuaCycle100PerReadThroughTap(benchmark::State& state) {
+  run_cycles(state, true, {.nodes_per_read = 100, .nodes_per_write = 100});
+}
 
 BENCHMARK(BM_OpcuaCycle)->Arg(100)->Arg(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OpcuaCycleThroughTap)->Arg(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OpcuaCycle100PerRead)->Arg(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OpcuaCycle100PerReadThroughTap)->Arg(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

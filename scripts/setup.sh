@@ -166,8 +166,27 @@ install_eip_client() {
   say "EtherNet/IP test client: installed"
 }
 
+# The OPC UA driver's tests also run it against a server written by others
+# (node-opcua, pinned with its integrity hashes in the lock file): `npm ci`
+# installs it into tests/opcua/independent_server/node_modules.
+install_opcua_server() {
+  local dir="$root/tests/opcua/independent_server"
+  local stamp="$dir/node_modules/.kvt-lock-sha256"
+  local lock_sum
+  lock_sum=$(sha256sum "$dir/package-lock.json" | cut -d' ' -f1)
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$lock_sum" ]; then
+    say "OPC UA test server: present in tests/opcua/independent_server"
+    return
+  fi
+  say "OPC UA test server: npm ci in tests/opcua/independent_server"
+  npm ci --prefix "$dir" --no-audit --no-fund >/dev/null
+  printf '%s\n' "$lock_sum" > "$stamp"
+  say "OPC UA test server: installed"
+}
+
 install_packages
 install_eip_client
+install_opcua_server
 build_snap7
 build_open62541 "$prefix" "$deps" open62541
 if [ -n "$fuzz_prefix" ]; then

@@ -5,6 +5,7 @@
 
 #include "app/launch_options.hpp"
 #include "server/handlers/binding_tables.hpp"
+#include "server/handlers/browse_node.hpp"
 #include "server/handlers/connection_commands.hpp"
 #include "server/handlers/discover_commands.hpp"
 #include "server/handlers/list_tags.hpp"
@@ -20,12 +21,13 @@ void handle_ros2_enabled(std::int32_t id, json_object& /*data*/, const connectio
   reply_to->send_text(reply_bool(id, launch_options().ros2));
 }
 
-constexpr std::array<std::pair<std::string_view, command_handler>, 19> handlers{{
+constexpr std::array<std::pair<std::string_view, command_handler>, 20> handlers{{
     {command::server_status, &handle_server_status},
     {command::server_connect, &handle_server_connect},
     {command::server_disconnect, &handle_server_disconnect},
     {command::binding_tables, &handle_binding_tables},
     {command::list_tags, &handle_list_tags},
+    {command::browse_node, &handle_browse_node},
     {command::discover_devices_start, &handle_discover_devices_start},
     {command::discover_devices_stop, &handle_discover_devices_stop},
     {command::ros2_enabled, &handle_ros2_enabled},

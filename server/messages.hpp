@@ -63,6 +63,10 @@ inline constexpr std::string_view version = "version";
 inline constexpr std::string_view tags = "tags";
 inline constexpr std::string_view names = "names";
 
+// Browsing.
+inline constexpr std::string_view node = "node";
+inline constexpr std::string_view tag = "tag";
+
 // Device discovery.
 inline constexpr std::string_view attempts = "attempts";
 inline constexpr std::string_view timeout = "timeout";
@@ -142,6 +146,8 @@ inline constexpr std::string_view output_names_invalid = "Output names invalid";
 // Listing.
 inline constexpr std::string_view protocol_unsupported = "Protocol unsupported";
 inline constexpr std::string_view server_function_failed = "Server function failed";
+inline constexpr std::string_view node_invalid = "Node invalid";
+inline constexpr std::string_view operation_failed = "Operation failed";
 
 // ROS 2 commands.
 inline constexpr std::string_view name_invalid = "Name invalid";
@@ -175,6 +181,11 @@ inline constexpr std::string_view accept_failure_prefix =
 // one whose user cannot be found) is closed before the WebSocket upgrade;
 // followed by " (uid N)" or " (user unknown)". Said at most once a minute.
 inline constexpr std::string_view refused_connection_text = "Command server: refused a connection from another user";
+
+// The node "BrowseNode" accepts for the top of a server's address space, and
+// the node it stands for: the Objects folder, in the text form of node ids.
+inline constexpr std::string_view browse_root = "ROOT";
+inline constexpr std::string_view objects_folder_node = "i=85";
 
 // Default path of EtherNet/IP connections, and the device type that has none.
 inline constexpr std::string_view default_eip_path = "1,0";

@@ -70,7 +70,7 @@ bool driver::connect() {
   const std::optional<std::string> url = endpoint();
   if (!url) return false;
   url_ = *url;
-  if (client_.connect(url_) != UA_STATUSCODE_GOOD || !client_.session_active()) {
+  if (!open_session()) {
     client_.disconnect();
     return false;
   }
@@ -118,7 +118,7 @@ bool driver::reconnect() {
   for (int attempt = 0; attempt < reconnect_attempts; ++attempt) {
     if (stop_requested()) return false;
     client_.disconnect();
-    if (client_.connect(url_) == UA_STATUSCODE_GOOD && client_.session_active()) {
+    if (open_session()) {
       link_up_.store(true);
       return true;
     }
@@ -126,6 +126,15 @@ bool driver::reconnect() {
   }
   client_.disconnect();
   return false;
+}
+
+bool driver::open_session() {
+  limits_ = {};
+  if (client_.connect(url_) != UA_STATUSCODE_GOOD || !client_.session_active()) return false;
+  // Another server may answer at the same URL after a restart: its limits
+  // are read afresh for every session.
+  limits_ = read_operation_limits(client_.get());
+  return true;
 }
 
 bool driver::pause_unless_stopped(std::uint64_t us) {
@@ -163,19 +172,28 @@ driver::outcome driver::write_phase() {
   }
   if (write_.empty()) return outcome::ok;
 
-  response<UA_WriteResponse> answer(UA_TYPES[UA_TYPES_WRITERESPONSE]);
-  writes_.fetch_add(1, std::memory_order_relaxed);
-  __UA_Client_Service(client_.get(), &write_.prepare(), &UA_TYPES[UA_TYPES_WRITEREQUEST], &answer.get(),
-                      &UA_TYPES[UA_TYPES_WRITERESPONSE]);
-  outcome result = judge(answer.get().responseHeader.serviceResult);
-  if (result == outcome::ok && answer.get().resultsSize != write_.size()) result = outcome::refused;
-  if (result == outcome::ok) return result;  // a node the server refuses is not written again
+  const std::size_t total = write_.size();
+  std::size_t done = 0;  // items of the calls the server has taken
+  outcome result = outcome::ok;
+  while (done < total) {
+    const std::size_t count = call_size(total, done, limits_.nodes_per_write);
+    response<UA_WriteResponse> answer(UA_TYPES[UA_TYPES_WRITERESPONSE]);
+    writes_.fetch_add(1, std::memory_order_relaxed);
+    __UA_Client_Service(client_.get(), &write_.prepare(done, count), &UA_TYPES[UA_TYPES_WRITEREQUEST], &answer.get(),
+                        &UA_TYPES[UA_TYPES_WRITERESPONSE]);
+    result = judge(answer.get().responseHeader.serviceResult);
+    if (result == outcome::ok && answer.get().resultsSize != count) result = outcome::refused;
+    if (result != outcome::ok) break;
+    done += count;  // a node the server refuses is not written again
+  }
+  if (result == outcome::ok) return result;
 
-  // The values did not arrive: they go out again in a later cycle, unless
-  // the inputs were rebound meanwhile.
+  // The values of the failed call and of the calls after it did not arrive:
+  // they go out again in a later cycle, unless the inputs were rebound
+  // meanwhile.
   std::lock_guard lock(in.mutex);
   if (in.generation == write_.generation)
-    for (std::size_t j = 0; j < write_.size(); ++j) in.dirty[write_.signal(j)] = true;
+    for (std::size_t j = done; j < total; ++j) in.dirty[write_.signal(j)] = true;
   return result;
 }
 
@@ -191,20 +209,25 @@ driver::outcome driver::read_phase() {
     }
   }
 
+  // Nothing is stored unless every call of the cycle succeeded, so that the
+  // outputs the page sees always come from one whole read phase.
   std::vector<staged_value>& staged = read_.staged();
-  if (read_.size() > 0) {
+  const std::size_t total = read_.size();
+  for (std::size_t first = 0; first < total;) {
+    const std::size_t count = call_size(total, first, limits_.nodes_per_read);
     response<UA_ReadResponse> answer(UA_TYPES[UA_TYPES_READRESPONSE]);
     reads_.fetch_add(1, std::memory_order_relaxed);
-    __UA_Client_Service(client_.get(), &read_.prepare(), &UA_TYPES[UA_TYPES_READREQUEST], &answer.get(),
+    __UA_Client_Service(client_.get(), &read_.prepare(first, count), &UA_TYPES[UA_TYPES_READREQUEST], &answer.get(),
                         &UA_TYPES[UA_TYPES_READRESPONSE]);
     const outcome result = judge(answer.get().responseHeader.serviceResult);
     if (result != outcome::ok) return result;
-    if (answer.get().resultsSize != read_.size()) return outcome::refused;  // nothing stored
-    for (std::size_t j = 0; j < read_.size(); ++j) {
+    if (answer.get().resultsSize != count) return outcome::refused;  // nothing stored
+    for (std::size_t j = 0; j < count; ++j) {
       const UA_DataValue& r = answer.get().results[j];
       const bool good = !r.hasStatus || UA_StatusCode_isGood(r.status);
-      staged[j] = r.hasValue && good ? stage_variant(r.value) : staged_value{};
+      staged[first + j] = r.hasValue && good ? stage_variant(r.value) : staged_value{};
     }
+    first += count;
   }
 
   std::lock_guard lock(out.mutex);

@@ -1,8 +1,10 @@
 // OPC UA driver on the open62541 client: one Write service call per cycle
 // for all changed inputs and one Read service call per cycle for all
-// outputs. Each signal is addressed by the node id named for it in the
-// bindings. A lost connection is re-established by the scan with growing
-// pauses; the bindings stay.
+// outputs, or, when the server limits the nodes per call (read once per
+// connection from its OperationLimits), as many calls as those limits need.
+// Each signal is addressed by the node id named for it in the bindings. A
+// lost connection is re-established by the scan with growing pauses; the
+// bindings stay.
 #pragma once
 
 #include <atomic>
@@ -16,6 +18,7 @@
 #include "plc/opcua/client.hpp"
 #include "plc/opcua/endpoint.hpp"
 #include "plc/opcua/node_id.hpp"
+#include "plc/opcua/operation_limits.hpp"
 #include "plc/opcua/requests.hpp"
 
 namespace kvt::plc::opcua {
@@ -43,7 +46,8 @@ class driver final : public plc::driver<handle_ptr> {
 
   // The endpoint URL for the current host and port, if they make one.
   std::optional<std::string> endpoint() const;
-  // Read and Write service calls sent since construction.
+  // Read and Write service calls sent since construction (the limits'
+  // read at connection not counted).
   std::uint64_t reads_sent() const noexcept { return reads_.load(std::memory_order_relaxed); }
   std::uint64_t writes_sent() const noexcept { return writes_.load(std::memory_order_relaxed); }
 
@@ -55,6 +59,7 @@ class driver final : public plc::driver<handle_ptr> {
   outcome write_phase();
   outcome read_phase();
   outcome judge(UA_StatusCode service_result);
+  bool open_session();
 
   // Written by the command thread while no scan runs.
   std::string host_;
@@ -67,6 +72,9 @@ class driver final : public plc::driver<handle_ptr> {
   std::mutex client_mutex_;
   client client_;
   std::string url_;  // the URL of the last `connect`; the scan reconnects to it
+  // The server's limits, read on each new session: by `connect` before the
+  // scan starts, then by the scan when it reconnects.
+  operation_limits limits_;
 
   std::atomic<bool> link_up_{false};
   std::atomic<std::uint64_t> reads_{0};

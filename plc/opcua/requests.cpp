@@ -44,10 +44,10 @@ void read_request::rebuild(std::span<const std::uint64_t> tags, std::span<const 
   staged_.resize(items_.size());
 }
 
-const UA_ReadRequest& read_request::prepare() noexcept {
+const UA_ReadRequest& read_request::prepare(std::size_t first, std::size_t count) noexcept {
   reset_header(request_.requestHeader);
-  request_.nodesToRead = items_.data();
-  request_.nodesToReadSize = items_.size();
+  request_.nodesToRead = items_.data() + first;
+  request_.nodesToReadSize = count;
   return request_;
 }
 
@@ -74,15 +74,15 @@ void write_request::add(std::uint32_t signal, std::uint32_t type, std::int32_t s
   signals_.push_back(signal);
 }
 
-const UA_WriteRequest& write_request::prepare() noexcept {
+const UA_WriteRequest& write_request::prepare(std::size_t first, std::size_t count) noexcept {
   // The storage is sized only now, so no variant points into a vector
-  // that grows afterwards.
+  // that grows afterwards (the later slices of a cycle find it sized).
   storage_.resize(items_.size());
-  for (std::size_t j = 0; j < items_.size(); ++j)
+  for (std::size_t j = first; j < first + count; ++j)
     encode_slot(types_[j], slots_[j], storage_[j], items_[j].value.value);
   reset_header(request_.requestHeader);
-  request_.nodesToWrite = items_.data();
-  request_.nodesToWriteSize = items_.size();
+  request_.nodesToWrite = items_.data() + first;
+  request_.nodesToWriteSize = count;
   return request_;
 }
 

@@ -4,6 +4,8 @@
 // written variants point into storage of their own, so a request is never
 // cleared by the library: only the responses are. Once the vectors have
 // grown to the bindings' size, a cycle does not allocate for its requests.
+// A server that limits the nodes per call gets the items in slices: each
+// call's request points at a run of the same items.
 #pragma once
 
 #include <open62541/types.h>
@@ -44,8 +46,8 @@ class read_request {
   void rebuild(std::span<const std::uint64_t> tags, std::span<const handle_ptr> handles);
 
   std::size_t size() const noexcept { return items_.size(); }
-  // The request for this cycle.
-  const UA_ReadRequest& prepare() noexcept;
+  // The request for items [first, first + count) of this cycle.
+  const UA_ReadRequest& prepare(std::size_t first, std::size_t count) noexcept;
   // Output index and bound value type of item j.
   std::uint32_t signal(std::size_t j) const noexcept { return signals_[j]; }
   std::uint32_t type(std::size_t j) const noexcept { return types_[j]; }
@@ -75,8 +77,9 @@ class write_request {
   bool empty() const noexcept { return items_.empty(); }
   std::size_t size() const noexcept { return items_.size(); }
   std::uint32_t signal(std::size_t j) const noexcept { return signals_[j]; }
-  // The request for this cycle, valid until the next `clear` or `add`.
-  const UA_WriteRequest& prepare() noexcept;
+  // The request for items [first, first + count) of this cycle, valid
+  // until the next `clear` or `add`.
+  const UA_WriteRequest& prepare(std::size_t first, std::size_t count) noexcept;
 
   std::uint64_t generation = 0;  // of the inputs table the values came from
 

@@ -32,7 +32,15 @@ struct node_id_holder {
 
 }  // namespace
 
-opcua_test_server::opcua_test_server(std::uint16_t port) : port_(port != 0 ? port : free_port()) { start(); }
+opcua_test_server::opcua_test_server(std::uint16_t port, opcua_server_options options)
+    : port_(port != 0 ? port : free_port()), options_(options) {
+  start();
+}
+
+opcua_test_server::opcua_test_server(const opcua_server_limits& limits, std::uint16_t port)
+    : port_(port != 0 ? port : free_port()), limits_(limits) {
+  start();
+}
 
 opcua_test_server::~opcua_test_server() { stop(); }
 
@@ -59,10 +67,16 @@ void opcua_test_server::start() {
   }
   config.serverUrlsSize = 1;
   config.tcpReuseAddr = true;
+  config.maxNodesPerRead = limits_.nodes_per_read;
+  config.maxNodesPerWrite = limits_.nodes_per_write;
 
   UA_Server* server = UA_Server_newWithConfig(&config);
   if (server == nullptr) throw std::runtime_error("server creation failed");
   test_namespace_ = UA_Server_addNamespace(server, "urn:kestrel:connect:test");
+  // Narrowed only now: the server browses its own namespace while it is created.
+  UA_ServerConfig* running = UA_Server_getConfig(server);
+  if (options_.max_references_per_node != 0) running->maxReferencesPerNode = options_.max_references_per_node;
+  if (options_.max_nodes_per_read != 0) running->maxNodesPerRead = options_.max_nodes_per_read;
   if (UA_Server_run_startup(server) != UA_STATUSCODE_GOOD) {
     UA_Server_delete(server);
     throw std::runtime_error("server did not start on port " + std::to_string(port_));
@@ -130,6 +144,63 @@ void opcua_test_server::remove(const std::string& node_id) {
   node_id_holder id(node_id);
   if (server_ != nullptr && UA_Server_deleteNode(server_, id.id, true) != UA_STATUSCODE_GOOD)
     throw std::runtime_error("could not delete " + node_id);
+}
+
+void opcua_test_server::add_node(const opcua_tree_node& node) {
+  std::lock_guard lock(mutex_);
+  if (server_ == nullptr) throw std::runtime_error("server not running");
+  node_id_holder id(node.node_id);
+  node_id_holder parent(node.parent);
+  const UA_QualifiedName name = UA_QUALIFIEDNAME(test_namespace_, const_cast<char*>(node.browse_name.c_str()));
+  const UA_LocalizedText shown =
+      UA_LOCALIZEDTEXT(const_cast<char*>("en-US"), const_cast<char*>(node.browse_name.c_str()));
+  const UA_NodeId reference = UA_NODEID_NUMERIC(0, node.reference);
+  UA_StatusCode rc = UA_STATUSCODE_GOOD;
+  switch (node.what) {
+    case opcua_tree_node::kind::folder:
+    case opcua_tree_node::kind::object: {
+      UA_ObjectAttributes attr = UA_ObjectAttributes_default;
+      attr.displayName = shown;
+      const std::uint32_t type =
+          node.what == opcua_tree_node::kind::folder ? UA_NS0ID_FOLDERTYPE : UA_NS0ID_BASEOBJECTTYPE;
+      rc = UA_Server_addObjectNode(server_, id.id, parent.id, reference, name, UA_NODEID_NUMERIC(0, type), attr,
+                                   nullptr, nullptr);
+      break;
+    }
+    case opcua_tree_node::kind::variable: {
+      UA_VariableAttributes attr = UA_VariableAttributes_default;
+      attr.displayName = shown;
+      const UA_DataType& type = UA_TYPES[node.type_index];
+      if (node.value_rank == UA_VALUERANK_SCALAR || node.value_rank == UA_VALUERANK_ANY)
+        UA_Variant_setScalar(&attr.value, UA_new(&type), &type);
+      else
+        UA_Variant_setArray(&attr.value, UA_Array_new(3, &type), 3, &type);
+      UA_UInt32 dimensions[1] = {3};
+      if (node.value_rank > 0) {
+        attr.arrayDimensions = dimensions;  // borrowed for the call
+        attr.arrayDimensionsSize = 1;
+      }
+      attr.dataType = type.typeId;
+      attr.valueRank = node.value_rank;
+      attr.accessLevel = node.access_level;
+      const std::uint32_t type_definition =
+          node.reference == UA_NS0ID_HASPROPERTY ? UA_NS0ID_PROPERTYTYPE : UA_NS0ID_BASEDATAVARIABLETYPE;
+      rc = UA_Server_addVariableNode(server_, id.id, parent.id, reference, name,
+                                     UA_NODEID_NUMERIC(0, type_definition), attr, nullptr, nullptr);
+      UA_Variant_clear(&attr.value);
+      break;
+    }
+    case opcua_tree_node::kind::method: {
+      UA_MethodAttributes attr = UA_MethodAttributes_default;
+      attr.displayName = shown;
+      attr.executable = true;
+      rc = UA_Server_addMethodNode(server_, id.id, parent.id, reference, name, attr, nullptr, 0, nullptr, 0, nullptr,
+                                   nullptr, nullptr);
+      break;
+    }
+  }
+  if (rc != UA_STATUSCODE_GOOD)
+    throw std::runtime_error("node " + node.node_id + " not added: " + UA_StatusCode_name(rc));
 }
 
 bool opcua_test_server::read(const std::string& node_id, int type_index, void* out) const {

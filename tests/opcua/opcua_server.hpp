@@ -1,9 +1,11 @@
 // A real OPC UA server for the tests: open62541's server on 127.0.0.1 in a
 // thread of its own, with writable scalar variables that the test adds. It
 // can be stopped and started again on the same port; its variables keep
-// their values across the restart.
+// their values across the restart. For browsing, a test can also build a
+// tree of folders, objects, variables and methods.
 #pragma once
 
+#include <open62541/nodeids.h>
 #include <open62541/server.h>
 
 #include <atomic>
@@ -15,10 +17,40 @@
 
 namespace kvt::test {
 
+// Server settings a test may narrow; 0 keeps the library's default.
+struct opcua_server_options {
+  std::uint32_t max_references_per_node = 0;  // per Browse answer, then continuation points
+  std::uint32_t max_nodes_per_read = 0;       // also reported in the server's operation limits
+};
+
+// One node of a browse tree, referenced from `parent` (text form).
+struct opcua_tree_node {
+  enum class kind { folder, object, variable, method };
+  kind what = kind::variable;
+  std::string node_id;
+  std::string browse_name;
+  std::string parent = "i=85";
+  std::uint32_t reference = UA_NS0ID_HASCOMPONENT;  // HasProperty makes a variable a property
+  // Variables: a zero value of this type, a scalar or (any rank other than
+  // scalar) an array of three.
+  int type_index = UA_TYPES_DOUBLE;
+  std::int32_t value_rank = UA_VALUERANK_SCALAR;
+  std::uint8_t access_level = UA_ACCESSLEVELMASK_READ | UA_ACCESSLEVELMASK_WRITE;
+};
+
+// Nodes per Read and Write call the server accepts (0: no limit); it
+// publishes them as its OperationLimits and refuses larger calls.
+struct opcua_server_limits {
+  std::uint32_t nodes_per_read = 0;
+  std::uint32_t nodes_per_write = 0;
+};
+
 class opcua_test_server {
  public:
   // Listens on `port` (0: a free loopback port) and starts serving.
-  explicit opcua_test_server(std::uint16_t port = 0);
+  explicit opcua_test_server(std::uint16_t port = 0, opcua_server_options options = {});
+  // The same, with operation limits (kept across a restart).
+  explicit opcua_test_server(const opcua_server_limits& limits, std::uint16_t port = 0);
   ~opcua_test_server();
   opcua_test_server(const opcua_test_server&) = delete;
   opcua_test_server& operator=(const opcua_test_server&) = delete;
@@ -53,6 +85,10 @@ class opcua_test_server {
   // Deletes a variable (it is not re-created after a restart).
   void remove(const std::string& node_id);
 
+  // Adds a node of a browse tree to the running server; tree nodes are not
+  // re-created after a restart.
+  void add_node(const opcua_tree_node& node);
+
   // Stops serving (connections are closed) and starts again.
   void stop();
   void start();
@@ -69,6 +105,8 @@ class opcua_test_server {
   void snapshot_values();
 
   std::uint16_t port_;
+  opcua_server_options options_;
+  opcua_server_limits limits_{};
   std::uint16_t test_namespace_ = 0;
   mutable std::mutex mutex_;  // guards variables_ and server_ against the test's own threads
   std::vector<variable> variables_;

@@ -2,6 +2,8 @@
 
 #include <open62541/types.h>
 
+#include <type_traits>
+
 namespace kvt::test {
 
 namespace {
@@ -13,6 +15,8 @@ constexpr std::size_t chunk_header = 8;
 constexpr std::size_t msg_body = 24;
 constexpr std::uint32_t read_request_encoding = 631;
 constexpr std::uint32_t write_request_encoding = 673;
+constexpr std::uint32_t browse_request_encoding = 527;
+constexpr std::uint32_t browse_next_request_encoding = 533;
 
 std::size_t chunk_size(std::span<const std::uint8_t> header) {
   return static_cast<std::size_t>(header[4]) | static_cast<std::size_t>(header[5]) << 8 |
@@ -22,13 +26,15 @@ std::size_t chunk_size(std::span<const std::uint8_t> header) {
 // The nodes a single-chunk request carries, decoded by the library itself.
 template <class Request>
 std::size_t count_nodes(std::span<const std::uint8_t> chunk, std::size_t body, const UA_DataType& type,
-                        std::size_t Request::*size) {
+                        std::size_t Request::*size, bool* release = nullptr) {
   UA_ByteString bytes;
   bytes.length = chunk.size() - body;
   bytes.data = const_cast<UA_Byte*>(chunk.data() + body);
   Request request;
   if (UA_decodeBinary(&bytes, &request, &type, nullptr) != UA_STATUSCODE_GOOD) return 0;
   const std::size_t n = request.*size;
+  if constexpr (std::is_same_v<Request, UA_BrowseNextRequest>)
+    if (release != nullptr) *release = request.releaseContinuationPoints;
   UA_clear(&request, &type);
   return n;
 }
@@ -77,6 +83,15 @@ void opcua_wire_tap::record(std::span<const std::uint8_t> chunk, bool& inside_me
     r.kind = ua_request::service::write;
     if (single)
       r.nodes = count_nodes(chunk, body, UA_TYPES[UA_TYPES_WRITEREQUEST], &UA_WriteRequest::nodesToWriteSize);
+  } else if (encoding == browse_request_encoding) {
+    r.kind = ua_request::service::browse;
+    if (single)
+      r.nodes = count_nodes(chunk, body, UA_TYPES[UA_TYPES_BROWSEREQUEST], &UA_BrowseRequest::nodesToBrowseSize);
+  } else if (encoding == browse_next_request_encoding) {
+    r.kind = ua_request::service::browse_next;
+    if (single)
+      r.nodes = count_nodes(chunk, body, UA_TYPES[UA_TYPES_BROWSENEXTREQUEST],
+                            &UA_BrowseNextRequest::continuationPointsSize, &r.release);
   } else {
     return;
   }

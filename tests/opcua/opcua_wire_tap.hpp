@@ -1,6 +1,7 @@
 // A wire tap between an OPC UA client and server on loopback that records
-// every Read and Write service request passing through it, with the number
-// of nodes each carried, so that a test can count service calls per cycle.
+// every Read, Write, Browse and BrowseNext service request passing through
+// it, with the number of nodes (continuation points for BrowseNext) each
+// carried, so that a test can count service calls.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +15,10 @@
 namespace kvt::test {
 
 struct ua_request {
-  enum class service { read, write };
+  enum class service { read, write, browse, browse_next };
   service kind = service::read;
-  std::size_t nodes = 0;  // nodes to read or write
+  std::size_t nodes = 0;  // nodes to read, write or browse; continuation points
+  bool release = false;   // BrowseNext: releases its continuation points
 };
 
 class opcua_wire_tap {
