@@ -148,45 +148,31 @@ build_open62541() { # install prefix, work folder (sources, build, logs), name, 
   say "$name: installed"
 }
 
-# The EtherNet/IP simulator's tests check it against an npm client written by
-# others (st-ethernet-ip, pinned with its integrity hashes in the lock file):
-# `npm ci` installs it into tests/eip/independent_client/node_modules.
-install_eip_client() {
-  local dir="$root/tests/eip/independent_client"
+# Peers written by others, from the npm registry, pinned with their
+# integrity hashes in a lock file: `npm ci` installs each into its folder's
+# node_modules, again only when the lock file changed.
+#   tests/eip/independent_client: st-ethernet-ip, a client the EtherNet/IP
+#     simulator is checked against;
+#   tests/opcua/independent_server: node-opcua, a server the OPC UA driver
+#     and browsing are also tested against.
+install_npm_peer() { # what, folder below the repository
+  local what=$1 dir="$root/$2"
   local stamp="$dir/node_modules/.kvt-lock-sha256"
   local lock_sum
   lock_sum=$(sha256sum "$dir/package-lock.json" | cut -d' ' -f1)
   if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$lock_sum" ]; then
-    say "EtherNet/IP test client: present in tests/eip/independent_client"
+    say "$what: present in $2"
     return
   fi
-  say "EtherNet/IP test client: npm ci in tests/eip/independent_client"
+  say "$what: npm ci in $2"
   npm ci --prefix "$dir" --no-audit --no-fund >/dev/null
   printf '%s\n' "$lock_sum" > "$stamp"
-  say "EtherNet/IP test client: installed"
-}
-
-# The OPC UA driver's tests also run it against a server written by others
-# (node-opcua, pinned with its integrity hashes in the lock file): `npm ci`
-# installs it into tests/opcua/independent_server/node_modules.
-install_opcua_server() {
-  local dir="$root/tests/opcua/independent_server"
-  local stamp="$dir/node_modules/.kvt-lock-sha256"
-  local lock_sum
-  lock_sum=$(sha256sum "$dir/package-lock.json" | cut -d' ' -f1)
-  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$lock_sum" ]; then
-    say "OPC UA test server: present in tests/opcua/independent_server"
-    return
-  fi
-  say "OPC UA test server: npm ci in tests/opcua/independent_server"
-  npm ci --prefix "$dir" --no-audit --no-fund >/dev/null
-  printf '%s\n' "$lock_sum" > "$stamp"
-  say "OPC UA test server: installed"
+  say "$what: installed"
 }
 
 install_packages
-install_eip_client
-install_opcua_server
+install_npm_peer "EtherNet/IP test client" tests/eip/independent_client
+install_npm_peer "OPC UA test server" tests/opcua/independent_server
 build_snap7
 build_open62541 "$prefix" "$deps" open62541
 if [ -n "$fuzz_prefix" ]; then
