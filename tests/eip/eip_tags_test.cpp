@@ -6,6 +6,11 @@
 // malformed replies, a controller that goes away and comes back).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -345,6 +350,19 @@ TEST(EipTags, TagsOfOneGatewayShareOneSession) {
     EXPECT_EQ(sim.sessions_registered(), 1u);
     EXPECT_EQ(sim.forward_opens_accepted(), 1u);
     EXPECT_EQ(sim.sessions_open(), 1u);
+    // The session's socket is close-on-exec: no process started meanwhile
+    // inherits it.
+    std::size_t to_controller = 0;
+    for (int fd = 3; fd < 1024; ++fd) {
+      sockaddr_in peer{};
+      socklen_t length = sizeof peer;
+      if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET ||
+          ntohs(peer.sin_port) != sim.port())
+        continue;
+      ++to_controller;
+      EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "descriptor " << fd;
+    }
+    EXPECT_EQ(to_controller, 1u);
   }
   // Another route is another session.
   sim.set_slot(2);

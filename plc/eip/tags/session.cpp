@@ -4,10 +4,13 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "platform/tcp_descriptors.hpp"
 #include "plc/eip/tags/status.hpp"
 
 namespace kvt::plc::eip {
@@ -339,13 +342,44 @@ void session::start_connect() {
           self->drop(err_bad_gateway);
           return;
         }
-        asio::async_connect(self->socket_, endpoints,
-                            [self, generation](const boost::system::error_code& e, const tcp::endpoint&) {
-                              if (generation != self->generation_) return;
-                              if (e) self->drop(err_bad_gateway);
-                              else self->on_connected();
-                            });
+        auto addresses = std::make_shared<std::vector<tcp::endpoint>>();
+        for (const auto& entry : endpoints) addresses->push_back(entry.endpoint());
+        self->connect_next(std::move(addresses), 0, generation);
       });
+}
+
+// Tries the resolved addresses in turn. Each socket is opened close-on-exec
+// from the start: the browser engine starts its helper processes with every
+// inheritable descriptor open.
+void session::connect_next(std::shared_ptr<std::vector<tcp::endpoint>> addresses, std::size_t at,
+                           std::uint64_t generation) {
+  if (at >= addresses->size()) {
+    drop(err_bad_gateway);
+    return;
+  }
+  boost::system::error_code ec;
+  socket_.close(ec);
+  const tcp::endpoint target = (*addresses)[at];
+  int error = 0;
+  const int fd = platform::open_tcp_socket(target.address().is_v6(), error);
+  if (fd < 0) {
+    drop(err_bad_gateway);
+    return;
+  }
+  socket_.assign(target.protocol(), fd, ec);
+  if (ec) {
+    platform::close_descriptor(fd);
+    drop(err_bad_gateway);
+    return;
+  }
+  socket_.async_connect(target, [self = shared_from_this(), addresses = std::move(addresses), at,
+                                 generation](const boost::system::error_code& e) mutable {
+    if (generation != self->generation_) return;
+    if (e)
+      self->connect_next(std::move(addresses), at + 1, generation);
+    else
+      self->on_connected();
+  });
 }
 
 void session::on_connected() {

@@ -94,6 +94,8 @@ class session : public std::enable_shared_from_this<session> {
   void send_next();
   bool build_request();
   void start_connect();
+  void connect_next(std::shared_ptr<std::vector<boost::asio::ip::tcp::endpoint>> addresses, std::size_t at,
+                    std::uint64_t generation);
   void on_connected();
   void send_forward_open();
   void on_forward_open(byte_span message);
