@@ -1,0 +1,525 @@
+#include "ads/ads_simulator.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <stdexcept>
+
+namespace kvt::test {
+
+using ads_sim::bytes;
+using ads_sim::put_bytes;
+using ads_sim::put_u16;
+using ads_sim::put_u32;
+using ads_sim::reader;
+
+namespace {
+
+constexpr auto poll_step = std::chrono::milliseconds(50);
+constexpr std::size_t ams_tcp_header = 6;
+constexpr std::size_t ams_header = 32;
+constexpr std::uint16_t router_port_connect = 0x1000;
+constexpr std::uint16_t router_port_close = 0x1001;
+constexpr std::uint16_t flag_response = 0x0001;
+constexpr std::uint16_t reply_flags = 0x0005;  // response, ADS command
+// A frame larger than this closes the connection: no ADS request needs it.
+constexpr std::uint32_t largest_frame = 8 * 1024 * 1024;
+
+bool read_exact(int fd, std::uint8_t* out, std::size_t n, const std::atomic<bool>& stop) {
+  std::size_t got = 0;
+  while (got < n) {
+    if (stop.load()) return false;
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(poll_step.count()));
+    if (r < 0) return false;
+    if (r == 0) continue;
+    const ssize_t k = ::recv(fd, out + got, n - got, 0);
+    if (k <= 0) return false;
+    got += static_cast<std::size_t>(k);
+  }
+  return true;
+}
+
+void send_all(int fd, const std::uint8_t* data, std::size_t n) {
+  std::size_t sent = 0;
+  while (sent < n) {
+    const ssize_t k = ::send(fd, data + sent, n - sent, MSG_NOSIGNAL);
+    if (k <= 0) return;
+    sent += static_cast<std::size_t>(k);
+  }
+}
+
+bool is_real(const ads_sim::basic_type& t) { return t.adst == 4 || t.adst == 5; }
+bool is_signed(const ads_sim::basic_type& t) { return t.adst == 2 || t.adst == 3 || t.adst == 16 || t.adst == 20; }
+
+}  // namespace
+
+struct ads_simulator::client {
+  explicit client(int f) : fd(f) {}
+  ~client() { ::close(fd); }
+  client(const client&) = delete;
+  client& operator=(const client&) = delete;
+  const int fd;
+  std::set<std::uint32_t> notifications;  // guarded by the simulator's mutex
+  std::atomic<bool> done{false};
+};
+
+// --- lifetime ------------------------------------------------------------------
+
+ads_simulator::ads_simulator(std::uint16_t port) : port_(port) {
+  load_default_symbols();
+  start();
+}
+
+ads_simulator::~ads_simulator() { stop(); }
+
+void ads_simulator::open_listener() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("ads simulator: socket");
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port_);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
+    ::close(fd);
+    throw std::runtime_error("ads simulator: cannot listen on 127.0.0.1:" + std::to_string(port_));
+  }
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  port_ = ntohs(addr.sin_port);
+  listen_fd_ = fd;
+}
+
+void ads_simulator::start() {
+  if (running_.load()) return;
+  open_listener();
+  stop_.store(false);
+  running_.store(true);
+  acceptor_ = std::thread([this] { accept_loop(); });
+}
+
+void ads_simulator::stop() {
+  if (!running_.load()) return;
+  stop_.store(true);
+  acceptor_.join();
+  ::close(listen_fd_);
+  listen_fd_ = -1;
+  std::vector<std::pair<std::thread, std::shared_ptr<client>>> finishing;
+  {
+    std::lock_guard lock(clients_mutex_);
+    for (auto& [thread, c] : clients_) ::shutdown(c->fd, SHUT_RDWR);
+    finishing.swap(clients_);
+  }
+  for (auto& [thread, c] : finishing) thread.join();
+  {
+    std::lock_guard lock(mutex_);
+    handles_.clear();
+  }
+  running_.store(false);
+}
+
+bool ads_simulator::refusing_now() const {
+  return refusing_ || std::chrono::steady_clock::now() < refuse_until_;
+}
+
+void ads_simulator::accept_loop() {
+  while (!stop_.load()) {
+    pollfd p{listen_fd_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(poll_step.count())) <= 0) continue;
+    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    bool refuse = false;
+    {
+      std::lock_guard lock(mutex_);
+      ++accepted_;
+      refuse = refusing_now();
+    }
+    if (refuse) {
+      // A zero linger time makes close() reset the connection.
+      const linger reset{1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      ::close(fd);
+      continue;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    auto c = std::make_shared<client>(fd);
+    std::lock_guard lock(clients_mutex_);
+    for (auto it = clients_.begin(); it != clients_.end();) {
+      if (it->second->done.load()) {
+        it->first.join();
+        it = clients_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    clients_.emplace_back(std::thread([this, c] { serve(c); }), c);
+  }
+}
+
+void ads_simulator::serve(std::shared_ptr<client> c) {
+  {
+    std::lock_guard lock(mutex_);
+    ++open_;
+  }
+  bytes frame;
+  while (!stop_.load()) {
+    frame.resize(ams_tcp_header);
+    if (!read_exact(c->fd, frame.data(), ams_tcp_header, stop_)) break;
+    const std::uint32_t length = reader(frame.data() + 2, 4).u32();
+    if (length > largest_frame) break;
+    frame.resize(ams_tcp_header + length);
+    if (length > 0 && !read_exact(c->fd, frame.data() + ams_tcp_header, length, stop_)) break;
+    outcome out;
+    std::optional<injected> spoil;
+    {
+      std::lock_guard lock(mutex_);
+      out = handle(*c, frame);
+      if (out.plc && !out.ads_error_injected && !faults_.empty() && !faults_.front().ads_error) {
+        spoil = faults_.front();
+        faults_.pop_front();
+      }
+    }
+    if (out.plc && delay_ms_.load() > 0) {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms_.load());
+      while (std::chrono::steady_clock::now() < until && !stop_.load()) std::this_thread::sleep_for(poll_step / 5);
+    }
+    bytes& r = out.reply;
+    if (!r.empty()) {
+      if (!spoil) {
+        send_all(c->fd, r.data(), r.size());
+      } else if (spoil->what == fault::lying_length) {
+        const std::uint32_t data_length = reader(r.data() + ams_tcp_header + 20, 4).u32();
+        ads_sim::set_u32(r, ams_tcp_header + 20, data_length + 4);
+        send_all(c->fd, r.data(), r.size());
+      } else if (spoil->what == fault::short_header) {
+        ads_sim::set_u32(r, 2, 20);
+        send_all(c->fd, r.data(), ams_tcp_header + 20);
+      } else if (spoil->what == fault::close_mid_reply) {
+        send_all(c->fd, r.data(), r.size() / 2);
+        out.close_after = true;
+      }  // silent: nothing
+    }
+    if (out.close_after) break;
+  }
+  ::shutdown(c->fd, SHUT_RDWR);
+  {
+    std::lock_guard lock(mutex_);
+    notifications_open_ -= c->notifications.size();
+    c->notifications.clear();
+    --open_;
+  }
+  c->done.store(true);
+}
+
+// --- framing ---------------------------------------------------------------------
+
+ads_simulator::outcome ads_simulator::handle(client& c, const bytes& frame) {
+  reader tcp(frame);
+  const std::uint16_t router_command_id = tcp.u16();
+  tcp.u32();
+  if (router_command_id != 0) {
+    return router_command(c, router_command_id, bytes(frame.begin() + ams_tcp_header, frame.end()));
+  }
+  outcome out;
+  if (frame.size() < ams_tcp_header + ams_header) {
+    out.close_after = true;  // no room for an AMS header: nothing to answer
+    return out;
+  }
+  reader h(frame.data() + ams_tcp_header, ams_header);
+  const bytes target = h.take_bytes(6);
+  const std::uint16_t target_port = h.u16();
+  const bytes source = h.take_bytes(6);
+  const std::uint16_t source_port = h.u16();
+  const std::uint16_t command = h.u16();
+  const std::uint16_t flags = h.u16();
+  const std::uint32_t length = h.u32();
+  h.u32();  // error code
+  const std::uint32_t invoke = h.u32();
+  if ((flags & flag_response) != 0) return out;  // a client's answer (to a notification): nothing to do
+  const bytes data(frame.begin() + ams_tcp_header + ams_header, frame.end());
+  largest_ = std::max(largest_, data.size());
+  ++commands_[command];
+
+  std::uint32_t ams_error = 0;
+  bytes reply;
+  if (!std::equal(target.begin(), target.end(), net_id_.begin())) {
+    ams_error = ads_sim::error::target_machine_not_found;
+  } else if (target_port == plc_port) {
+    out.plc = true;
+    if (length != data.size()) {
+      reply.clear();
+      put_u32(reply, ads_sim::error::invalid_size);
+    } else if (!faults_.empty() && faults_.front().ads_error) {
+      put_u32(reply, faults_.front().code);
+      faults_.pop_front();
+      out.ads_error_injected = true;
+    } else {
+      reply = plc_command(c, command, data);
+    }
+  } else if (target_port == system_port) {
+    reply = system_command(command, data);
+  } else {
+    ams_error = ads_sim::error::target_port_not_found;
+  }
+
+  bytes& r = out.reply;
+  put_u16(r, 0);
+  put_u32(r, static_cast<std::uint32_t>(ams_header + reply.size()));
+  put_bytes(r, source);
+  put_u16(r, source_port);
+  put_bytes(r, target);
+  put_u16(r, target_port);
+  put_u16(r, command);
+  put_u16(r, reply_flags);
+  put_u32(r, static_cast<std::uint32_t>(reply.size()));
+  put_u32(r, ams_error);
+  put_u32(r, invoke);
+  put_bytes(r, reply);
+  return out;
+}
+
+ads_simulator::outcome ads_simulator::router_command(client&, std::uint16_t command, const bytes& data) {
+  outcome out;
+  if (command != router_port_connect) {
+    out.close_after = true;  // port close, or something a router would not take
+    (void)router_port_close;
+    return out;
+  }
+  ++port_connects_;
+  std::uint16_t port = reader(data).u16();
+  if (port == 0) port = next_router_port_++;
+  bytes& r = out.reply;
+  put_u16(r, router_port_connect);
+  put_u32(r, 8);
+  r.insert(r.end(), net_id_.begin(), net_id_.end());
+  put_u16(r, port);
+  return out;
+}
+
+// --- symbols and values ------------------------------------------------------------
+
+void ads_simulator::load_default_symbols() {
+  std::lock_guard lock(mutex_);
+  table_.clear();
+  for (const auto& [name, type] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"MAIN.bEnable", "BOOL"},        {"MAIN.nByte", "BYTE"},    {"MAIN.nUSInt", "USINT"},
+           {"MAIN.nSInt", "SINT"},          {"MAIN.nWord", "WORD"},    {"MAIN.nUInt", "UINT"},
+           {"MAIN.nInt", "INT"},            {"MAIN.nDWord", "DWORD"},  {"MAIN.nUDInt", "UDINT"},
+           {"MAIN.nCounter", "DINT"},       {"MAIN.fTemperature", "REAL"}, {"MAIN.nBig", "LINT"},
+           {"GVL.fSpeed", "REAL"},          {"GVL.fPosition", "LREAL"}, {"GVL.bRunning", "BOOL"}}) {
+    table_.add(name, type);
+  }
+  table_.add("GVL.bStart", "BOOL", ads_sim::area::inputs, 0);
+  table_.add("GVL.bLamp", "BOOL", ads_sim::area::outputs, 0);
+  table_.add("GVL.nMarker", "INT", ads_sim::area::memory, 10);
+  ++symbol_version_;
+}
+
+void ads_simulator::clear_symbols() {
+  std::lock_guard lock(mutex_);
+  table_.clear();
+  handles_.clear();
+  ++symbol_version_;
+}
+
+void ads_simulator::add_symbol(const std::string& name, const std::string& type, std::uint32_t group,
+                               std::optional<std::uint32_t> offset, const std::string& comment) {
+  std::lock_guard lock(mutex_);
+  table_.add(name, type, group, offset, comment);
+  ++symbol_version_;
+}
+
+ads_sim::symbol ads_simulator::symbol(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  const ads_sim::symbol* s = table_.find(name);
+  if (s == nullptr) throw std::invalid_argument("ads simulator: no symbol " + name);
+  return *s;
+}
+
+std::int64_t ads_simulator::get_int(const std::string& name) const {
+  const ads_sim::symbol s = symbol(name);
+  if (is_real(*s.type)) throw std::invalid_argument("ads simulator: not an integer: " + name);
+  const bytes b = get_bytes(name);
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < b.size(); ++i) v |= static_cast<std::uint64_t>(b[i]) << (8 * i);
+  if (is_signed(*s.type) && b.size() < 8 && (v >> (8 * b.size() - 1)) != 0) v |= ~std::uint64_t{0} << (8 * b.size());
+  return static_cast<std::int64_t>(v);
+}
+
+void ads_simulator::set_int(const std::string& name, std::int64_t value) {
+  const ads_sim::symbol s = symbol(name);
+  if (is_real(*s.type)) throw std::invalid_argument("ads simulator: not an integer: " + name);
+  bytes b(s.type->size);
+  for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * i));
+  set_bytes(name, b);
+}
+
+double ads_simulator::get_real(const std::string& name) const {
+  const ads_sim::symbol s = symbol(name);
+  if (!is_real(*s.type)) throw std::invalid_argument("ads simulator: not a real: " + name);
+  const bytes b = get_bytes(name);
+  if (b.size() == 4) {
+    float f = 0;
+    std::memcpy(&f, b.data(), 4);
+    return f;
+  }
+  double d = 0;
+  std::memcpy(&d, b.data(), 8);
+  return d;
+}
+
+void ads_simulator::set_real(const std::string& name, double value) {
+  const ads_sim::symbol s = symbol(name);
+  if (!is_real(*s.type)) throw std::invalid_argument("ads simulator: not a real: " + name);
+  bytes b(s.type->size);
+  if (b.size() == 4) {
+    const auto f = static_cast<float>(value);
+    std::memcpy(b.data(), &f, 4);
+  } else {
+    std::memcpy(b.data(), &value, 8);
+  }
+  set_bytes(name, b);
+}
+
+bytes ads_simulator::get_bytes(const std::string& name) const {
+  std::lock_guard lock(mutex_);
+  return table_.value(name);
+}
+
+void ads_simulator::set_bytes(const std::string& name, const bytes& value) {
+  std::lock_guard lock(mutex_);
+  table_.set_value(name, value);
+}
+
+bytes ads_simulator::area_bytes(std::uint32_t group, std::uint32_t offset, std::uint32_t length) const {
+  std::lock_guard lock(mutex_);
+  ads_sim::read_result r = table_.read(group, offset, length);
+  if (r.error != 0) throw std::invalid_argument("ads simulator: outside the memory areas");
+  return r.data;
+}
+
+void ads_simulator::set_area_bytes(std::uint32_t group, std::uint32_t offset, const bytes& data) {
+  std::lock_guard lock(mutex_);
+  if (table_.write(group, offset, data) != 0) throw std::invalid_argument("ads simulator: outside the memory areas");
+}
+
+std::uint8_t ads_simulator::symbol_version() const {
+  std::lock_guard lock(mutex_);
+  return symbol_version_;
+}
+
+ads_simulator::net_id ads_simulator::id() const {
+  std::lock_guard lock(mutex_);
+  return net_id_;
+}
+
+void ads_simulator::set_net_id(const net_id& id) {
+  std::lock_guard lock(mutex_);
+  net_id_ = id;
+}
+
+// --- switches and faults -----------------------------------------------------------
+
+void ads_simulator::set_plc_state(std::uint16_t state) {
+  std::lock_guard lock(mutex_);
+  plc_state_ = state;
+}
+
+std::uint16_t ads_simulator::plc_state() const {
+  std::lock_guard lock(mutex_);
+  return plc_state_;
+}
+
+void ads_simulator::drop_connections(std::chrono::milliseconds refuse_for) {
+  {
+    std::lock_guard lock(mutex_);
+    refuse_until_ = std::chrono::steady_clock::now() + refuse_for;
+  }
+  std::lock_guard lock(clients_mutex_);
+  for (auto& [thread, c] : clients_) ::shutdown(c->fd, SHUT_RDWR);
+}
+
+void ads_simulator::set_refusing(bool refusing) {
+  {
+    std::lock_guard lock(mutex_);
+    refusing_ = refusing;
+  }
+  if (refusing) drop_connections();
+}
+
+void ads_simulator::inject_fault(fault what, unsigned count) {
+  std::lock_guard lock(mutex_);
+  for (unsigned i = 0; i < count; ++i) faults_.push_back(injected{false, what, 0});
+}
+
+void ads_simulator::inject_ads_error(std::uint32_t code, unsigned count) {
+  std::lock_guard lock(mutex_);
+  for (unsigned i = 0; i < count; ++i) faults_.push_back(injected{true, fault::silent, code});
+}
+
+void ads_simulator::clear_faults() {
+  std::lock_guard lock(mutex_);
+  faults_.clear();
+}
+
+// --- counters ------------------------------------------------------------------------
+
+std::size_t ads_simulator::connections_accepted() const {
+  std::lock_guard lock(mutex_);
+  return accepted_;
+}
+
+std::size_t ads_simulator::connections_open() const {
+  std::lock_guard lock(mutex_);
+  return open_;
+}
+
+std::size_t ads_simulator::port_connects() const {
+  std::lock_guard lock(mutex_);
+  return port_connects_;
+}
+
+std::size_t ads_simulator::requests(std::uint16_t command) const {
+  std::lock_guard lock(mutex_);
+  const auto it = commands_.find(command);
+  return it == commands_.end() ? 0 : it->second;
+}
+
+std::size_t ads_simulator::group_requests(std::uint32_t group) const {
+  std::lock_guard lock(mutex_);
+  const auto it = groups_.find(group);
+  return it == groups_.end() ? 0 : it->second;
+}
+
+std::vector<std::uint32_t> ads_simulator::sum_item_counts() const {
+  std::lock_guard lock(mutex_);
+  return sum_items_;
+}
+
+std::size_t ads_simulator::largest_request() const {
+  std::lock_guard lock(mutex_);
+  return largest_;
+}
+
+std::size_t ads_simulator::handles_open() const {
+  std::lock_guard lock(mutex_);
+  return handles_.size();
+}
+
+std::size_t ads_simulator::notifications_open() const {
+  std::lock_guard lock(mutex_);
+  return notifications_open_;
+}
+
+}  // namespace kvt::test
