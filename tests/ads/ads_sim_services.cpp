@@ -83,7 +83,7 @@ read_result sized(bytes value, std::uint32_t room) {
 
 }  // namespace
 
-bytes ads_simulator::plc_command(client& c, std::uint16_t command, const bytes& data) {
+bytes ads_simulator::plc_command(std::set<std::uint32_t>& notifications, std::uint16_t command, const bytes& data) {
   reader in(data);
   switch (command) {
     case cmd_device_info: {
@@ -144,7 +144,7 @@ bytes ads_simulator::plc_command(client& c, std::uint16_t command, const bytes& 
       const std::uint32_t check = check_target(group, offset, length);
       if (check != error::none) return error_reply(check);
       const std::uint32_t handle = next_notification_++;
-      c.notifications.insert(handle);
+      notifications.insert(handle);
       ++notifications_open_;
       bytes r;
       put_u32(r, error::none);
@@ -154,7 +154,7 @@ bytes ads_simulator::plc_command(client& c, std::uint16_t command, const bytes& 
     case cmd_delete_notification: {
       const std::uint32_t handle = in.u32();
       if (!in.good()) return error_reply(error::invalid_size);
-      if (c.notifications.erase(handle) == 0) return error_reply(error::invalid_notification_handle);
+      if (notifications.erase(handle) == 0) return error_reply(error::invalid_notification_handle);
       --notifications_open_;
       return error_reply(error::none);
     }

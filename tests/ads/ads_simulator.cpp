@@ -265,7 +265,7 @@ ads_simulator::outcome ads_simulator::handle(client& c, const bytes& frame) {
       faults_.pop_front();
       out.ads_error_injected = true;
     } else {
-      reply = plc_command(c, command, data);
+      reply = plc_command(c.notifications, command, data);
     }
   } else if (target_port == system_port) {
     reply = system_command(command, data);

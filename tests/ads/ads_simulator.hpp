@@ -113,6 +113,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -225,7 +226,9 @@ class ads_simulator {
   outcome handle(client& c, const std::vector<std::uint8_t>& frame);
   outcome router_command(client& c, std::uint16_t command, const std::vector<std::uint8_t>& data);
   // ADS layer: the reply data (result first) for one command.
-  std::vector<std::uint8_t> plc_command(client& c, std::uint16_t command, const std::vector<std::uint8_t>& data);
+  // `notifications`: the handles the connection holds.
+  std::vector<std::uint8_t> plc_command(std::set<std::uint32_t>& notifications, std::uint16_t command,
+                                        const std::vector<std::uint8_t>& data);
   std::vector<std::uint8_t> system_command(std::uint16_t command, const std::vector<std::uint8_t>& data);
   ads_sim::read_result read(std::uint32_t group, std::uint32_t offset, std::uint32_t length);
   std::uint32_t write(std::uint32_t group, std::uint32_t offset, const std::vector<std::uint8_t>& data);
