@@ -289,6 +289,16 @@ read_result ads_simulator::read_write(std::uint32_t group, std::uint32_t offset,
       handles_[handle] = s->name;
       bytes out;
       put_u32(out, handle);
+      // With room for more, a TwinCAT 3 runtime also describes the symbol:
+      // size, type decoration (0 here), type name length and type name.
+      const std::string type = s->type->name;
+      bytes described = out;
+      put_u32(described, s->type->size);
+      put_u32(described, 0);
+      put_u16(described, static_cast<std::uint32_t>(type.size()));
+      put_bytes(described, type);
+      put_u8(described, 0);
+      if (length >= described.size()) return {error::none, described};
       return {error::none, out};
     }
     case grp_symbol_info_by_name: {

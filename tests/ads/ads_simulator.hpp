@@ -49,7 +49,10 @@
 //     reads the read length from the same offset). Offset at or past the
 //     area's end 0x703; a length running past it 0x705.
 //   0xF003 handle by name, RW: name (a trailing NUL is allowed) in, handle
-//     u32 out (read length at least 4, else 0x705); unknown name 0x710.
+//     u32 out (read length at least 4, else 0x705); when the read length
+//     leaves room, followed as by a TwinCAT 3 runtime by the symbol's size
+//     u32, type decoration u32 (0), type name length u16 and type name\0.
+//     Unknown name 0x710.
 //   0xF005 value by handle, R/W with the handle as offset: the symbol's
 //     bytes (at most its size, else 0x705; a write must be exactly its
 //     size); unknown handle 0x710.
