@@ -291,9 +291,8 @@ ads_simulator::outcome ads_simulator::handle(client& c, const bytes& frame) {
 
 ads_simulator::outcome ads_simulator::router_command(client&, std::uint16_t command, const bytes& data) {
   outcome out;
-  if (command != router_port_connect) {
-    out.close_after = true;  // port close, or something a router would not take
-    (void)router_port_close;
+  if (command == router_port_close || command != router_port_connect) {
+    out.close_after = true;  // the client leaves, or sent something a router would not take
     return out;
   }
   ++port_connects_;

@@ -10,7 +10,9 @@
 // invoke id u32), then the command's data. A reply swaps target and
 // source, keeps the command and invoke id and carries state flags 0x0005
 // (response, ADS command). Frames marked as responses (flag 0x0001) are
-// read and ignored.
+// read and ignored. A frame too short for the AMS header, or announcing
+// more than 8 MiB, closes the connection. A request for port 851 whose AMS
+// data length differs from the data that follows is answered 0x705.
 //
 // Router commands in the AMS/TCP header's first field (no AMS header):
 //   0x1000 port connect   data: requested port u16 (0: any); reply 0x1000,
@@ -80,7 +82,8 @@
 //   sum of 0 items or of more than `set_max_sum_items` (500) items, or one
 //   whose data does not hold its items, is answered 0x705 as a whole.
 //   0xF100 device data, R: ADS state u16, device state u16.
-//   Any other group: 0x702.
+//   Any other group, and a service a group does not offer (Write to
+//   0xF00B, Read of 0xF003, a sum inside a sum): 0x702.
 // Port 10000 (system service): Read Device Info, Read State, and Read of
 // group 0xF0 offset 0 (16 bytes: state u16 5, device state u16, restart
 // index u16, version 3, revision 1, build u16 4024, platform, OS type,
