@@ -28,6 +28,7 @@
 // is closed by Forward Close and the session by Unregister Session.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
