@@ -20,27 +20,13 @@
 #include <vector>
 
 #include "ads/ads_simulator.hpp"
+#include "support/node_tools.hpp"
 
 namespace kvt::test {
 namespace {
 
 using bytes = std::vector<std::uint8_t>;
 
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  std::array<char, 4096> buffer{};
-  while (const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) out.append(buffer.data(), n);
-  ::pclose(pipe);
-  return out;
-}
-
-std::string node_path() {
-  std::string path = run("command -v node");
-  while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-  return path;
-}
 
 const char* const operations =
     " info read:MAIN.nCounter read:GVL.fSpeed read:GVL.bRunning read:GVL.fPosition read:MAIN.nInt"
@@ -96,7 +82,7 @@ TEST(ads_simulator, independent_client_reads_writes_and_lists) {
   sim.set_int("MAIN.nInt", -1200);
 
   const std::string output =
-      run(node + " " + (dir / "check.js").string() + " " + std::to_string(sim.port()) + operations + " 2>&1");
+      run_command(node + " " + (dir / "check.js").string() + " " + std::to_string(sim.port()) + operations + " 2>&1");
   std::istringstream lines(output);
   std::string line;
   for (const char* want : expected) {

@@ -12,26 +12,11 @@
 #include <string>
 
 #include "eip/eip_simulator.hpp"
+#include "support/node_tools.hpp"
 
 namespace kvt::test {
 namespace {
 
-// Runs a shell command and returns what it printed.
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  std::array<char, 4096> buffer{};
-  while (const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) out.append(buffer.data(), n);
-  ::pclose(pipe);
-  return out;
-}
-
-std::string node_path() {
-  std::string path = run("command -v node");
-  while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
-  return path;
-}
 
 // What the client does, and the lines it must print for it, in order.
 const char* const operations =
@@ -103,7 +88,7 @@ TEST(eip_simulator, independent_client_lists_reads_and_writes) {
     sim.set_int32("Arr[3]", -77);
     sim.set_float("Motors[1].Speed", 2.5f);
 
-    const std::string output = run(node + " " + (dir / "check.js").string() + " " + std::to_string(sim.port()) +
+    const std::string output = run_command(node + " " + (dir / "check.js").string() + " " + std::to_string(sim.port()) +
                                    " " + c.mode + operations + " 2>&1");
     std::istringstream lines(output);
     std::string line;
@@ -161,14 +146,14 @@ TEST(eip_simulator, independent_client_on_each_flavour_and_after_a_restart) {
     const std::string command = node + " " + (dir / "check.js").string() + " " + std::to_string(sim.port()) + " " +
                                 c.mode + " read:Counter write:Counter=-5 2>&1";
     if (c.restart) {
-      ASSERT_EQ(run(command), "read Counter 17\nwrote Counter -5\ndone\n");
+      ASSERT_EQ(run_command(command), "read Counter 17\nwrote Counter -5\ndone\n");
       const std::uint16_t port = sim.port();
       sim.stop();
       sim.start();
       EXPECT_EQ(sim.port(), port);
       sim.set_int32("Counter", 17);
     }
-    const std::string output = run(command);
+    const std::string output = run_command(command);
     if (c.served) {
       EXPECT_EQ(output, "read Counter 17\nwrote Counter -5\ndone\n");
       EXPECT_EQ(sim.get_int32("Counter"), -5);

@@ -23,6 +23,7 @@
 #include "support/child_process.hpp"
 #include "support/driver_session.hpp"
 #include "support/eventually.hpp"
+#include "support/node_tools.hpp"
 #include "support/ws_client.hpp"
 
 namespace kvt::test {
@@ -31,17 +32,6 @@ namespace {
 namespace vt = kvt::plc::value_type;
 
 const std::filesystem::path server_dir = KVT_OPCUA_SERVER_DIR;
-
-// The node executable found on PATH, or empty.
-std::string find_node() {
-  const char* path = std::getenv("PATH");
-  std::istringstream dirs(path != nullptr ? path : "");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    const std::filesystem::path candidate = std::filesystem::path(dir.empty() ? "." : dir) / "node";
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-  }
-  return {};
-}
 
 std::int32_t bits_of(float f) { return plc::float_to_slot(f); }
 
@@ -89,7 +79,7 @@ void PrintTo(const server_case& c, std::ostream* out) { *out << c.name; }
 class OpcuaIndependentServer : public ::testing::TestWithParam<server_case> {
  protected:
   void SetUp() override {
-    const std::string node = find_node();
+    const std::string node = node_path();
     ASSERT_FALSE(node.empty()) << "node is not installed (scripts/setup.sh installs it)";
     ASSERT_TRUE(std::filesystem::exists(server_dir / "node_modules" / "node-opcua"))
         << "run: npm ci --prefix " << server_dir.string() << " (scripts/setup.sh does)";
