@@ -3,6 +3,7 @@
 
 install(TARGETS kestrel-connect RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS kvt_page_bridge LIBRARY DESTINATION ${KVT_INSTALL_PKGLIBDIR}/web-extensions)
+install(TARGETS kvt_ads_dll LIBRARY DESTINATION ${KVT_INSTALL_PKGLIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/browser/resources/kestrel-connect.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps)
 # The desktop entry and the metainfo carry the application id the window

@@ -1,5 +1,6 @@
 #include "plc/driver_factory.hpp"
 
+#include "plc/ads/driver.hpp"
 #include "plc/connection_params.hpp"
 #include "plc/eip/driver.hpp"
 #include "plc/fins/driver.hpp"
@@ -15,6 +16,7 @@ std::unique_ptr<driver_base> make_driver(std::int32_t protocol) {
     case protocol::s7: return std::make_unique<s7::driver>();
     case protocol::modbus_tcp: return std::make_unique<modbus::tcp::driver>();
     case protocol::eip: return std::make_unique<eip::driver>();
+    case protocol::ads: return std::make_unique<ads::driver>();
     case protocol::fins: return std::make_unique<fins::driver>();
     case protocol::mqtt: return std::make_unique<mqtt::driver>();
     case protocol::opcua: return std::make_unique<opcua::driver>();

@@ -168,6 +168,12 @@ inline constexpr std::string_view qos_lease_duration_invalid = "QoS liveliness l
 
 }  // namespace error
 
+// Log events sent while bindings are made, followed by the name concerned.
+namespace log_message {
+inline constexpr std::string_view ads_symbol_unresolved = "Failed to resolve ADS symbol: ";
+inline constexpr std::string_view opcua_node_id_invalid = "Failed to parse OPC UA node id: ";
+}  // namespace log_message
+
 // Shown when the command server's port is taken.
 inline constexpr std::string_view port_occupied_title = "Port Occupied";
 std::string port_occupied_text(unsigned port);

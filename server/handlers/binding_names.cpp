@@ -2,10 +2,12 @@
 
 #include <string>
 
+#include "plc/ads/driver.hpp"
 #include "plc/connection_params.hpp"
 #include "plc/eip/driver.hpp"
 #include "plc/opcua/node_id.hpp"
 #include "plc/tables.hpp"
+#include "server/messages.hpp"
 #include "server/replies.hpp"
 
 namespace kvt::server {
@@ -37,7 +39,7 @@ bool store_node_ids(Table* table, std::span<const std::string_view> names, const
   for (const std::string_view name : names) {
     plc::opcua::handle_ptr node = plc::opcua::parse_node_id(name);
     if (!node->valid() && reply_to)
-      reply_to->send_event(log_error(std::string("Failed to parse OPC UA node id: ") + std::string(name)));
+      reply_to->send_event(log_error(std::string(log_message::opcua_node_id_invalid) + std::string(name)));
     table->handles.push_back(std::move(node));
   }
   return true;
@@ -79,12 +81,23 @@ bool protocol_uses_names(std::int32_t protocol) noexcept {
          protocol == plc::protocol::mqtt;
 }
 
+void prepare_names(plc::driver_base& driver, std::span<const std::string_view> names,
+                   std::span<std::uint64_t> tags, const connection_ptr& reply_to) {
+  auto* ads = dynamic_cast<plc::ads::driver*>(&driver);
+  if (ads == nullptr) return;
+  for (std::size_t i = 0; i < names.size() && i < tags.size(); ++i) {
+    if (!ads->resolve_symbol(names[i], tags[i]) && reply_to)
+      reply_to->send_event(log_error(std::string(log_message::ads_symbol_unresolved) + std::string(names[i])));
+  }
+}
+
 bool bind_names(plc::driver_base& driver, table_side side, std::span<const std::string_view> names,
                 const connection_ptr& reply_to) {
   switch (driver.protocol()) {
     case plc::protocol::mqtt: return store_string_names(driver, side, names);
     case plc::protocol::opcua: return store_node_id_names(driver, side, names, reply_to);
     case plc::protocol::eip: return store_eip_names(driver, side, names);
+    case plc::protocol::ads: return true;  // the names went into the tags beforehand
     default: return false;  // no name handling for this protocol in this build
   }
 }

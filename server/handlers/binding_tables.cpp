@@ -65,6 +65,7 @@ std::string_view bind_table(plc::driver_base& driver, Table& table, table_side s
   const bool uses_names = protocol_uses_names(driver.protocol());
   std::vector<std::string_view> names;
   const bool names_read = uses_names && read_names(object, tags.size(), names);
+  if (names_read) prepare_names(driver, names, tags, reply_to);
 
   std::lock_guard lock(table.mutex);
   table.clear();

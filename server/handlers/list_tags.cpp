@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "plc/ads/symbol_listing.hpp"
 #include "plc/connection_params.hpp"
 #include "plc/eip/tag_attributes.hpp"
 #include "plc/eip/tag_listing.hpp"
@@ -69,7 +70,7 @@ void handle_list_tags(std::int32_t id, json_object& data, const connection_ptr& 
                                            entries);
       break;
     case plc::protocol::ads:
-      listed = false;  // no ADS listing in this build
+      listed = plc::ads::list_symbols(host_text, static_cast<std::int32_t>(port), data_area, entries);
       break;
     default: reply_to->send_text(reply_error(id, error::protocol_unsupported)); return;
   }
