@@ -1,6 +1,7 @@
 // The ADS route file's parser and the choices made from it.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct parse_case {
   std::vector<route> routes;
   std::vector<std::size_t> complaint_lines;
 };
+
+void PrintTo(const parse_case& c, std::ostream* os) { *os << c.name; }
 
 const net_id plc_a{5, 1, 204, 160, 1, 1};
 const net_id plc_b{5, 1, 204, 161, 1, 1};
