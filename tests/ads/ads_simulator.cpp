@@ -57,6 +57,31 @@ void send_all(int fd, const std::uint8_t* data, std::size_t n) {
   }
 }
 
+// A successful Read or Read Write reply (whole frame) with one data byte
+// more (a zero) or less, every length field made to agree; other replies
+// unchanged.
+void resize_read_data(bytes& r, bool grow) {
+  constexpr std::size_t data_at = ams_tcp_header + ams_header + 8;
+  if (r.size() < data_at) return;
+  const std::uint16_t command = reader(r.data() + ams_tcp_header + 16, 2).u16();
+  const std::uint32_t ams_error = reader(r.data() + ams_tcp_header + 24, 4).u32();
+  const std::uint32_t result = reader(r.data() + ams_tcp_header + ams_header, 4).u32();
+  if ((command != 2 && command != 9) || ams_error != 0 || result != 0) return;
+  if (!grow && r.size() == data_at) return;
+  if (grow) {
+    r.push_back(0);
+  } else {
+    r.pop_back();
+  }
+  const auto adjust = [&](std::size_t at) {
+    const std::uint32_t v = reader(r.data() + at, 4).u32();
+    ads_sim::set_u32(r, at, grow ? v + 1 : v - 1);
+  };
+  adjust(2);                                // AMS/TCP length
+  adjust(ams_tcp_header + 20);              // AMS data length
+  adjust(ams_tcp_header + ams_header + 4);  // read length
+}
+
 bool is_real(const ads_sim::basic_type& t) { return t.adst == 4 || t.adst == 5; }
 bool is_signed(const ads_sim::basic_type& t) { return t.adst == 2 || t.adst == 3 || t.adst == 16 || t.adst == 20; }
 
@@ -205,6 +230,9 @@ void ads_simulator::serve(std::shared_ptr<client> c) {
       } else if (spoil->what == fault::short_header) {
         ads_sim::set_u32(r, 2, 20);
         send_all(c->fd, r.data(), ams_tcp_header + 20);
+      } else if (spoil->what == fault::short_data || spoil->what == fault::long_data) {
+        resize_read_data(r, spoil->what == fault::long_data);
+        send_all(c->fd, r.data(), r.size());
       } else if (spoil->what == fault::close_mid_reply) {
         send_all(c->fd, r.data(), r.size() / 2);
         out.close_after = true;

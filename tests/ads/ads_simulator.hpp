@@ -106,7 +106,8 @@
 // port 851 that long.
 //
 // Faults (`inject_fault`, in the order injected) spoil the next replies to
-// ADS requests for port 851; `inject_ads_error` answers the next requests
+// ADS requests for port 851 (the data faults leave other replies as they
+// are); `inject_ads_error` answers the next requests
 // for port 851 with that result code instead of carrying them out.
 #pragma once
 
@@ -139,6 +140,8 @@ class ads_simulator {
     short_header,     // an AMS/TCP header announcing 20 bytes, then 20 bytes of the AMS header
     close_mid_reply,  // the first half of the reply, then the connection closes
     silent,           // no reply (the connection stays open)
+    short_data,       // a successful Read or Read Write reply with its last data byte cut (lengths agree)
+    long_data,        // a successful Read or Read Write reply with a zero data byte added (lengths agree)
   };
 
   // Listens on 127.0.0.1:`port`, an ephemeral one when 0.

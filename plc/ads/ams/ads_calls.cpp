@@ -1,12 +1,12 @@
 // The exported ADS calls: checks of the arguments and the port, then one
 // Read or Read Write request on the target host's shared connection.
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
 
 #include "plc/ads/ams/connection.hpp"
 #include "plc/ads/ams/frames.hpp"
+#include "plc/ads/ams/routing.hpp"
 #include "plc/ads/ams/tc_ads_api.h"
 
 namespace {
@@ -20,18 +20,11 @@ unsigned open_count = 0;           // guarded by port_mutex
 std::uint16_t local_port = 0;      // guarded by port_mutex
 std::uint16_t next_port = first_port;
 
-ams::net_id local_net_id() {
-  if (const char* text = std::getenv("KVT_ADS_LOCAL_NET_ID")) {
-    if (const auto id = ams::parse_net_id(text)) return *id;
-  }
-  return {127, 0, 0, 1, 1, 1};
-}
-
 // The local address while the port is open.
 bool local_address(ams::address& out) {
   std::lock_guard lock(port_mutex);
   if (open_count == 0) return false;
-  out.net = local_net_id();
+  out.net = ams::local_net_id();
   out.port = local_port;
   return true;
 }
@@ -45,9 +38,21 @@ ams::address target_of(const AmsAddr& a) {
   return t;
 }
 
-// Sends one request and copies the reply's data into `out` (at most
-// `capacity` bytes: a longer answer is an error).
-long exchange(const AmsAddr& target, std::uint32_t capacity, void* out,
+// How much data a reply may carry for the read length asked for.
+enum class fill {
+  up_to,    // at most the read length: a longer answer is an error (0x741)
+  exactly,  // the whole read length, else 0x705
+};
+
+// A sum read or sum write answers its items in one block, so a short one
+// would leave the caller unable to tell whose data are missing.
+fill fill_for_read_write(unsigned long group) {
+  return group == ams::index_group_sum_read || group == ams::index_group_sum_write ? fill::exactly : fill::up_to;
+}
+
+// Sends one request and copies the reply's data into `out` (`capacity`
+// bytes, filled as `rule` says).
+long exchange(const AmsAddr& target, std::uint32_t capacity, fill rule, void* out,
               const std::function<std::vector<std::uint8_t>(const ams::address&, const ams::address&,
                                                             std::uint32_t)>& build) {
   ams::address source;
@@ -59,6 +64,7 @@ long exchange(const AmsAddr& target, std::uint32_t capacity, void* out,
   const auto r = ams::decode_read_reply(answer.data);
   if (!r) return ams::error_client;
   if (r->result != 0) return static_cast<long>(r->result);
+  if (rule == fill::exactly && r->data.size() != capacity) return ams::error_invalid_size;
   if (r->data.size() > capacity) return ams::error_client;
   if (!r->data.empty()) std::memcpy(out, r->data.data(), r->data.size());
   return 0;
@@ -104,10 +110,11 @@ long AdsSyncReadReq(PAmsAddr pAddr, unsigned long nIndexGroup, unsigned long nIn
       !fits(nLength))
     return ams::error_invalid_parameter;
   const auto length = static_cast<std::uint32_t>(nLength);
-  return exchange(*pAddr, length, pData, [&](const ams::address& to, const ams::address& from, std::uint32_t id) {
-    return ams::encode_read_request(to, from, id, static_cast<std::uint32_t>(nIndexGroup),
-                                    static_cast<std::uint32_t>(nIndexOffset), length);
-  });
+  return exchange(*pAddr, length, fill::up_to, pData,
+                  [&](const ams::address& to, const ams::address& from, std::uint32_t id) {
+                    return ams::encode_read_request(to, from, id, static_cast<std::uint32_t>(nIndexGroup),
+                                                    static_cast<std::uint32_t>(nIndexOffset), length);
+                  });
 }
 
 long AdsSyncReadWriteReq(PAmsAddr pAddr, unsigned long nIndexGroup, unsigned long nIndexOffset,
@@ -117,7 +124,7 @@ long AdsSyncReadWriteReq(PAmsAddr pAddr, unsigned long nIndexGroup, unsigned lon
     return ams::error_invalid_parameter;
   const auto read_length = static_cast<std::uint32_t>(nReadLength);
   const std::span<const std::uint8_t> write(static_cast<const std::uint8_t*>(pWriteData), nWriteLength);
-  return exchange(*pAddr, read_length, pReadData,
+  return exchange(*pAddr, read_length, fill_for_read_write(nIndexGroup), pReadData,
                   [&](const ams::address& to, const ams::address& from, std::uint32_t id) {
                     return ams::encode_read_write_request(to, from, id, static_cast<std::uint32_t>(nIndexGroup),
                                                           static_cast<std::uint32_t>(nIndexOffset), read_length,

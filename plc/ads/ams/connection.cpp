@@ -2,7 +2,6 @@
 
 #include <boost/asio.hpp>
 #include <condition_variable>
-#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -39,15 +38,6 @@ void finish(const std::shared_ptr<waiter>& w, reply r) {
   w->done_cv.notify_all();
 }
 
-std::uint16_t tcp_port_setting() {
-  if (const char* text = std::getenv("KVT_ADS_TCP_PORT")) {
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(text, &end, 10);
-    if (end != text && *end == '\0' && v > 0 && v <= 65535) return static_cast<std::uint16_t>(v);
-  }
-  return default_tcp_port;
-}
-
 }  // namespace
 
 // Every socket operation runs on the connection's own I/O thread; callers
@@ -55,7 +45,8 @@ std::uint16_t tcp_port_setting() {
 struct connection::impl {
   asio::io_context io;
   asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
-  tcp::endpoint endpoint;
+  endpoint peer;
+  tcp::resolver resolver{io};
   tcp::socket socket{io};
   enum class state { closed, connecting, open } now = state::closed;
   std::uint64_t generation = 0;  // which socket a handler belongs to
@@ -70,7 +61,7 @@ struct connection::impl {
 
   std::thread thread;
 
-  impl(std::uint32_t ipv4, std::uint16_t port) : endpoint(asio::ip::address_v4(ipv4), port) {
+  explicit impl(endpoint p) : peer(std::move(p)) {
     thread = std::thread([this] { io.run(); });
   }
   ~impl() {
@@ -82,6 +73,7 @@ struct connection::impl {
 
   void fail_all(std::uint32_t error) {
     boost::system::error_code ec;
+    resolver.cancel();
     socket.close(ec);
     ++generation;
     now = state::closed;
@@ -102,6 +94,20 @@ struct connection::impl {
       return;
     }
     if (now == state::connecting) return;
+    now = state::connecting;
+    const auto gen = generation;
+    resolver.async_resolve(tcp::v4(), peer.host, std::to_string(peer.tcp_port), tcp::resolver::numeric_service,
+                           [this, gen](const boost::system::error_code& e, const tcp::resolver::results_type& found) {
+                             if (gen != generation) return;
+                             if (e || found.empty()) {
+                               fail_all(error_target_not_found);
+                               return;
+                             }
+                             connect(gen, found.begin()->endpoint());
+                           });
+  }
+
+  void connect(std::uint64_t gen, const tcp::endpoint& to) {
     int error = 0;
     const int fd = platform::open_tcp_socket(false, error);
     boost::system::error_code ec;
@@ -111,9 +117,7 @@ struct connection::impl {
       fail_all(error_target_not_found);
       return;
     }
-    now = state::connecting;
-    const auto gen = generation;
-    socket.async_connect(endpoint, [this, gen](const boost::system::error_code& e) {
+    socket.async_connect(to, [this, gen](const boost::system::error_code& e) {
       if (gen != generation) return;
       if (e) {
         fail_all(error_target_not_found);
@@ -186,8 +190,7 @@ struct connection::impl {
   }
 };
 
-connection::connection(std::uint32_t ipv4, std::uint16_t tcp_port)
-    : impl_(std::make_unique<impl>(ipv4, tcp_port)) {}
+connection::connection(const endpoint& peer) : impl_(std::make_unique<impl>(peer)) {}
 
 connection::~connection() = default;
 
@@ -218,26 +221,23 @@ reply connection::transact(const std::function<std::vector<std::uint8_t>(std::ui
 namespace {
 
 std::mutex registry_mutex;
-std::map<std::pair<std::uint32_t, std::uint16_t>, std::shared_ptr<connection>>& registry() {
-  static std::map<std::pair<std::uint32_t, std::uint16_t>, std::shared_ptr<connection>> connections;
+std::map<endpoint, std::shared_ptr<connection>>& registry() {
+  static std::map<endpoint, std::shared_ptr<connection>> connections;
   return connections;
 }
 
 }  // namespace
 
 std::shared_ptr<connection> connection_for(const net_id& target) {
-  const std::uint32_t ipv4 = (static_cast<std::uint32_t>(target[0]) << 24) |
-                             (static_cast<std::uint32_t>(target[1]) << 16) |
-                             (static_cast<std::uint32_t>(target[2]) << 8) | target[3];
-  const auto key = std::make_pair(ipv4, tcp_port_setting());
+  const endpoint peer = endpoint_for(target);
   std::lock_guard lock(registry_mutex);
-  auto& c = registry()[key];
-  if (!c) c = std::make_shared<connection>(key.first, key.second);
+  auto& c = registry()[peer];
+  if (!c) c = std::make_shared<connection>(peer);
   return c;
 }
 
 void close_all_connections() {
-  std::map<std::pair<std::uint32_t, std::uint16_t>, std::shared_ptr<connection>> closing;
+  std::map<endpoint, std::shared_ptr<connection>> closing;
   {
     std::lock_guard lock(registry_mutex);
     closing.swap(registry());

@@ -2,9 +2,11 @@
 // process. Requests from any thread go out on it at once; replies are
 // matched to their requests by invoke id, so several may be in flight.
 //
-// Target: the host is the first four bytes of the AMS Net ID read as an
-// IPv4 address; the TCP port is 48898 unless the environment variable
-// KVT_ADS_TCP_PORT names another one (the tests point it at a simulator).
+// Target: the host and TCP port that routing.hpp gives for the AMS Net ID.
+// Targets with the same host and port share one connection. A host name is
+// resolved (to IPv4 addresses; the first one is used) each time the
+// connection is opened; a name that does not resolve counts as a
+// connection that cannot be made.
 //
 // Time-out: a request not answered within 5,000 ms fails with 0x746 (the
 // ADS client's sync time-out); its late reply is dropped. A connection
@@ -21,13 +23,14 @@
 #include <vector>
 
 #include "plc/ads/ams/frames.hpp"
+#include "plc/ads/ams/routing.hpp"
 
 namespace kvt::plc::ads::ams {
 
-inline constexpr std::uint16_t default_tcp_port = 48898;
 inline constexpr std::chrono::milliseconds request_timeout{5000};
 
 inline constexpr std::uint32_t error_target_not_found = 0x7;
+inline constexpr std::uint32_t error_invalid_size = 0x705;
 inline constexpr std::uint32_t error_client = 0x741;
 inline constexpr std::uint32_t error_invalid_parameter = 0x742;
 inline constexpr std::uint32_t error_sync_timeout = 0x746;
@@ -42,8 +45,7 @@ struct reply {
 
 class connection {
  public:
-  // `ipv4` in host order, e.g. 0x7F000001.
-  connection(std::uint32_t ipv4, std::uint16_t tcp_port);
+  explicit connection(const endpoint& peer);
   ~connection();
   connection(const connection&) = delete;
   connection& operator=(const connection&) = delete;
@@ -57,7 +59,8 @@ class connection {
   std::unique_ptr<impl> impl_;
 };
 
-// The process's connection to the host of `target` (created on first use).
+// The process's connection to the endpoint of `target` (created on first
+// use).
 std::shared_ptr<connection> connection_for(const net_id& target);
 // Closes every connection (the last ADS port was closed).
 void close_all_connections();

@@ -23,12 +23,18 @@ struct address {
   friend bool operator==(const address&, const address&) = default;
 };
 
+// The TCP port of an AMS router.
+inline constexpr std::uint16_t default_tcp_port = 48898;
+
 inline constexpr std::size_t tcp_header_size = 6;
 inline constexpr std::size_t ams_header_size = 32;
 inline constexpr std::uint16_t command_read = 2;
 inline constexpr std::uint16_t command_read_write = 9;
 inline constexpr std::uint16_t flags_request = 0x0004;   // ADS command, request
 inline constexpr std::uint16_t flags_response = 0x0001;  // set in every reply
+// Sum commands (Read Write with the item count as index offset).
+inline constexpr std::uint32_t index_group_sum_read = 0xF080;
+inline constexpr std::uint32_t index_group_sum_write = 0xF081;
 
 struct ams_header {
   address target;

@@ -24,8 +24,9 @@ typedef struct {
 KVT_ADS_EXPORT long AdsPortOpen(void);
 /* Closes one open; the last one also closes the connections. */
 KVT_ADS_EXPORT long AdsPortClose(void);
-/* This process's AMS address: Net ID from KVT_ADS_LOCAL_NET_ID, else
- * 127.0.0.1.1.1, and the open port. */
+/* This process's AMS address: the local Net ID (KVT_ADS_LOCAL_NET_ID, the
+ * route file's `local` line, this machine's first non-loopback IPv4
+ * address + ".1.1", or 127.0.0.1.1.1) and the open port. */
 KVT_ADS_EXPORT long AdsGetLocalAddress(PAmsAddr pAddr);
 KVT_ADS_EXPORT long AdsSyncReadReq(PAmsAddr pAddr, unsigned long nIndexGroup, unsigned long nIndexOffset,
                                    unsigned long nLength, void* pData);
