@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -69,6 +70,8 @@ struct example {
   bytes reply;  // response data after the end code
   std::function<void(const melsec_simulator&)> check;
 };
+
+void PrintTo(const example& e, std::ostream* os) { *os << e.name; }
 
 void none(melsec_simulator&) {}
 void nothing(const melsec_simulator&) {}
@@ -261,6 +264,8 @@ struct bad_request {
   std::uint16_t end_code;
   bytes routing = melsec_wire::own_cpu;
 };
+
+void PrintTo(const bad_request& r, std::ostream* os) { *os << r.name; }
 
 // `n` copies of a random access device entry.
 bytes repeated(bytes head, const bytes& entry, unsigned n) {
