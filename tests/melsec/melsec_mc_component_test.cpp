@@ -220,7 +220,12 @@ INSTANTIATE_TEST_SUITE_P(lists, refusals,
                                          refusal_case{"D0\nD1\n", 3, "device list holds 2 devices, count says 3"},
                                          refusal_case{"X1G\n", 1, "device 'X1G' has a bad number"},
                                          refusal_case{"D99999999\n", 1, "device 'D99999999' is out of range"},
-                                         refusal_case{"D0\n\n", 2, "device list line 2 is empty"}));
+                                         refusal_case{"D0\n\n", 2, "device list line 2 is empty"}),
+                         [](const testing::TestParamInfo<refusal_case>& p) {
+                           std::string name = "c";
+                           name += std::to_string(p.index);
+                           return name;
+                         });
 
 TEST_F(component_test, end_code_fails_the_call_and_keeps_the_connection) {
   testing::internal::CaptureStderr();

@@ -16,6 +16,16 @@ namespace {
 namespace mc = kvt::plc::melsec::mc;
 using bytes = std::vector<std::uint8_t>;
 
+// A test name from a case's text: letters and digits kept, the rest '_',
+// prefixed with the case's index (names stay unique and stable).
+std::string case_name(std::size_t index, const char* text) {
+  std::string name = "c";
+  name += std::to_string(index);
+  name += '_';
+  for (const char* c = text; *c != 0; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  return name;
+}
+
 // The fixed 3E request head for `data_length` bytes after the monitoring timer.
 bytes head(std::size_t after_timer) {
   const auto n = static_cast<std::uint8_t>(after_timer + 2);
@@ -81,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
                     device_case{"D1\r", nullptr, 0, "bad number"},
                     device_case{"D16777216", nullptr, 0, "out of range"},
                     device_case{"X1000000", nullptr, 0, "out of range"},
-                    device_case{"D99999999999999999999", nullptr, 0, "out of range"}));
+                    device_case{"D99999999999999999999", nullptr, 0, "out of range"}),
+    [](const testing::TestParamInfo<device_case>& p) { return case_name(p.index, p.param.entry); });
 
 struct list_case {
   const char* text;
@@ -113,7 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
                     list_case{"D0\nM1\n", 1, 0, "holds 2 devices, count says 1"},
                     list_case{"", 0, 0, "count 0"}, list_case{"D0\n", -1, 0, "count -1"},
                     list_case{"D0\n\nM1\n", 2, 0, "line 2 is empty"}, list_case{"\n", 1, 0, "line 1 is empty"},
-                    list_case{"D0\nQ5\n", 2, 0, "device 'Q5' is not known"}));
+                    list_case{"D0\nQ5\n", 2, 0, "device 'Q5' is not known"}),
+    [](const testing::TestParamInfo<list_case>& p) { return case_name(p.index, p.param.text); });
 
 // --- requests ----------------------------------------------------------------
 
@@ -165,11 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
         frame_case{"batch write D10 1,2", mc::batch_write_words_request({0xA8, 10}, two_values, false),
                    cat(head(14), {0x01, 0x14, 0x00, 0x00, 0x0A, 0x00, 0x00, 0xA8, 0x02, 0x00, 0x01, 0x00, 0x02,
                                   0x00})}),
-    [](const testing::TestParamInfo<frame_case>& p) {
-      std::string name;
-      for (const char* c = p.param.what; *c != 0; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-      return name;
-    });
+    [](const testing::TestParamInfo<frame_case>& p) { return case_name(p.index, p.param.what); });
 
 // --- replies -----------------------------------------------------------------
 
@@ -213,7 +221,8 @@ INSTANTIATE_TEST_SUITE_P(
         reply_case{"end code alone", cat(ok_head, {0x02, 0x00, 0x59, 0xC0}), mc::reply_status::end_code, 0xC059, 0},
         reply_case{"two words", cat(ok_head, {0x06, 0x00, 0x00, 0x00, 0x34, 0x12, 0x78, 0x56}), mc::reply_status::ok, 0,
                    4},
-        reply_case{"write done", cat(ok_head, {0x02, 0x00, 0x00, 0x00}), mc::reply_status::ok, 0, 0}));
+        reply_case{"write done", cat(ok_head, {0x02, 0x00, 0x00, 0x00}), mc::reply_status::ok, 0, 0}),
+    [](const testing::TestParamInfo<reply_case>& p) { return case_name(p.index, p.param.what); });
 
 TEST(reply_header, refuses_what_cannot_be_a_response) {
   EXPECT_EQ(mc::response_data_length(cat(ok_head, {0x06, 0x00})), 6u);

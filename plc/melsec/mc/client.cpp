@@ -1,7 +1,10 @@
 #include "plc/melsec/mc/client.hpp"
 
 #include <boost/asio.hpp>
+#include <algorithm>
 #include <array>
+#include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/tcp_descriptors.hpp"

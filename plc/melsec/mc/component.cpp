@@ -1,6 +1,9 @@
 #include "plc/melsec/mc/component.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "plc/melsec/mc/devices.hpp"
