@@ -326,6 +326,21 @@ TEST(component, open_fails_without_a_controller_and_for_bad_hosts) {
   testing::internal::GetCapturedStderr();
 }
 
+// "localhost" comes from the hosts file.
+TEST(component, host_names_are_resolved) {
+  melsec_simulator sim;
+  sim.set_word("D", 4, 44);
+  std::string host = "localhost:";
+  host += std::to_string(sim.port());
+  mc::component c(host);
+  std::int32_t result = -1;
+  ASSERT_EQ(c.open(result), mc::s_ok);
+  std::int16_t v = 0;
+  ASSERT_EQ(c.read_device_random("D4\n", 1, &v, result), mc::s_ok);
+  EXPECT_EQ(v, 44);
+  // (No unknown name is looked up here: that would ask the DNS server.)
+}
+
 TEST(component, host_without_port_uses_5007) {
   std::unique_ptr<melsec_simulator> sim;
   try {
