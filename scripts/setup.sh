@@ -156,7 +156,9 @@ build_open62541() { # install prefix, work folder (sources, build, logs), name, 
 #   tests/opcua/independent_server: node-opcua, a server the OPC UA driver
 #     and browsing are also tested against;
 #   tests/ads/independent_client: ads-client, a client the ADS simulator is
-#     checked against.
+#     checked against;
+#   tests/melsec/independent_client: mcprotocol, an MC protocol client the
+#     MELSEC simulator is checked against.
 install_npm_peer() { # what, folder below the repository
   local what=$1 dir="$root/$2"
   local stamp="$dir/node_modules/.kvt-lock-sha256"
@@ -176,6 +178,7 @@ install_packages
 install_npm_peer "EtherNet/IP test client" tests/eip/independent_client
 install_npm_peer "OPC UA test server" tests/opcua/independent_server
 install_npm_peer "ADS test client" tests/ads/independent_client
+install_npm_peer "MELSEC test client" tests/melsec/independent_client
 build_snap7
 build_open62541 "$prefix" "$deps" open62541
 if [ -n "$fuzz_prefix" ]; then

@@ -64,18 +64,29 @@ std::uint32_t words_per_point(const device_info& d) {
 
 // --- batch read / write ----------------------------------------------------------
 
+// Batch point counts: 1 to 7168 bits, or 1 to 960 words.
+bool batch_points_fit(std::uint16_t sub, std::uint32_t points) {
+  return points > 0 && points <= (bit_units(sub) ? max_batch_bits : max_batch_words);
+}
+
+std::uint16_t batch_points_error(std::uint16_t sub) {
+  return bit_units(sub) ? end_code::batch_bit_points : end_code::batch_word_points;
+}
+
 outcome batch_read(device_memory& memory, std::uint16_t sub, const bytes& data) {
   const bool ext = extended(sub);
-  if (data.size() != device_size(ext) + 2) return fail(end_code::bad_length);
+  const std::size_t fixed = device_size(ext) + 2;
+  if (data.size() < fixed) return fail(end_code::bad_length);
   reader r(data);
   const device_ref ref = read_device(r, ext);
   const std::uint32_t points = r.u16();
+  if (!batch_points_fit(sub, points)) return fail(batch_points_error(sub));
   if (ref.dev == nullptr) return fail(end_code::bad_device);
   const device_info& d = *ref.dev;
+  if (bit_units(sub) && d.type != kind::bit) return fail(end_code::bit_units_on_word);
+  if (data.size() != fixed) return fail(end_code::bad_length);
   outcome out;
   if (bit_units(sub)) {
-    if (points == 0 || points > max_batch_bits) return fail(end_code::batch_bit_points);
-    if (d.type != kind::bit) return fail(end_code::bit_units_on_word);
     if (!in_range(ref, points)) return fail(end_code::device_range);
     // Two points a byte, the lower number in the upper four bits.
     for (std::uint32_t i = 0; i < points; i += 2) {
@@ -85,8 +96,9 @@ outcome batch_read(device_memory& memory, std::uint16_t sub, const bytes& data) 
     }
     return out;
   }
-  const std::uint64_t words = static_cast<std::uint64_t>(points) * words_per_point(d);
-  if (points == 0 || words > max_batch_words) return fail(end_code::batch_word_points);
+  if (static_cast<std::uint64_t>(points) * words_per_point(d) > max_batch_words) {
+    return fail(end_code::batch_word_points);
+  }
   if (!in_range(ref, static_cast<std::uint64_t>(points) * device_memory::span(d, 16))) {
     return fail(end_code::device_range);
   }
@@ -116,10 +128,10 @@ outcome batch_write(device_memory& memory, std::uint16_t sub, const bytes& data)
   reader r(data);
   const device_ref ref = read_device(r, ext);
   const std::uint32_t points = r.u16();
+  if (!batch_points_fit(sub, points)) return fail(batch_points_error(sub));
   if (ref.dev == nullptr) return fail(end_code::bad_device);
   const device_info& d = *ref.dev;
   if (bit_units(sub)) {
-    if (points == 0 || points > max_batch_bits) return fail(end_code::batch_bit_points);
     if (d.type != kind::bit) return fail(end_code::bit_units_on_word);
     if (data.size() != fixed + (points + 1) / 2) return fail(end_code::bad_length);
     if (!in_range(ref, points)) return fail(end_code::device_range);
@@ -137,7 +149,7 @@ outcome batch_write(device_memory& memory, std::uint16_t sub, const bytes& data)
   // write in double words sets it).
   if (is_long_timer(d)) return fail(end_code::bad_device);
   const std::uint64_t words = static_cast<std::uint64_t>(points) * words_per_point(d);
-  if (points == 0 || words > max_batch_words) return fail(end_code::batch_word_points);
+  if (words > max_batch_words) return fail(end_code::batch_word_points);
   if (data.size() != fixed + words * 2) return fail(end_code::bad_length);
   if (!in_range(ref, static_cast<std::uint64_t>(points) * device_memory::span(d, 16))) {
     return fail(end_code::device_range);

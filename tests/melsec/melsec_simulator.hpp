@@ -26,7 +26,10 @@
 // I/O 0x03FF, station 0x00), else 0xC05F. A request whose data do not
 // fill its request data length exactly as its command and point counts
 // say is answered 0xC061 (a real CPU answers such a frame rather than
-// closing; data beyond the length would be read as the next frame).
+// closing; data beyond the length would be read as the next frame). A
+// request data length announcing more than arrives leaves the connection
+// waiting for the rest. Every answered frame counts in `requests`, error
+// answers included.
 //
 // Device access (subcommand 0x0000 / 0x0001: device number 3 bytes and
 // device code 1 byte, as for Q/L; 0x0002 / 0x0003: device number 4 bytes
@@ -73,8 +76,12 @@
 // the iQ-R subcommands, as on a real CPU; with 0x0000 / 0x0001 their codes
 // are unknown.
 //
-// End codes (checked in this order: subcommand, request length and point
-// counts, device code, bit units, device range, bit data):
+// End codes, checked in this order: command and subcommand; the fixed part
+// of the request data there (else 0xC061); the point counts; for a batch
+// access the device code, bit units and then the whole length; for a
+// random access the whole length and then point by point the device code,
+// its kind and range and the bit data; the device range of a batch access
+// and its bit data last:
 //   0xC051 batch bit points out of range      0xC052 batch word points
 //   0xC053 random write bit points            0xC054 random word / double
 //                                                    word points
