@@ -106,6 +106,7 @@ bool driver::connect() {
   if (ads == nullptr) return false;
   halt();  // no scan and no background disconnect may run from here on
   std::lock_guard lock(link_mutex_);
+  ads_ = ads;
   connected_.store(false);
   if (port_open_) ads->port_close();
   ads->port_open();
@@ -131,20 +132,19 @@ bool driver::connect() {
 void driver::disconnect() {
   stop();
   std::lock_guard lock(link_mutex_);
-  if (port_open_) {
-    if (const tc_ads_calls* ads = tc_ads_library()) ads->port_close();
-    port_open_ = false;
-  }
+  if (port_open_ && ads_ != nullptr) ads_->port_close();
+  port_open_ = false;
   connected_.store(false);
 }
 
 bool driver::resolve_symbol(std::string_view name, std::uint64_t& tag) {
   if (!connected()) connect();
-  const tc_ads_calls* ads = tc_ads_library();
+  const tc_ads_calls* ads = nullptr;
   AmsAddr address{};
   {
     std::lock_guard lock(link_mutex_);
-    if (ads == nullptr || !port_open_ || !connected_.load()) return false;
+    if (ads_ == nullptr || !port_open_ || !connected_.load()) return false;
+    ads = ads_;
     address = address_;
   }
   std::vector<char> request(name.begin(), name.end());
@@ -168,7 +168,7 @@ sum_request& driver::open_request(std::vector<sum_request>& requests, std::size_
 }
 
 long driver::send_sums(std::vector<sum_request>& requests, std::size_t used, std::uint32_t group) {
-  const tc_ads_calls* ads = tc_ads_library();
+  const tc_ads_calls* ads = ads_;  // set before the scan started
   if (ads == nullptr) return -1;
   const bool reading = group == group::sum_read;
   long results = 0;

@@ -17,6 +17,8 @@
 
 namespace kvt::plc::ads {
 
+struct tc_ads_calls;
+
 inline constexpr std::int32_t default_ams_port = 851;
 
 class driver final : public plc::driver<void> {
@@ -54,6 +56,7 @@ class driver final : public plc::driver<void> {
   // command thread or a background thread) take this; the address is
   // written only there, with the scan stopped.
   std::mutex link_mutex_;
+  const tc_ads_calls* ads_ = nullptr;  // the library's calls, once loaded
   AmsAddr address_{};
   bool port_open_ = false;  // this driver holds one open of the process's ADS port
   std::atomic<bool> connected_{false};
