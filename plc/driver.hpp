@@ -159,6 +159,16 @@ class driver : public driver_base {
     batch.slots.assign(batch.tags.size(), 0);
   }
 
+  // Starts a read's slots from the values held (when the binding is still
+  // the one snapshotted), for protocols that store only some bytes of a
+  // slot: narrow types keep their upper bytes, types not carried their
+  // whole slot.
+  void keep_held_values(read_batch<T>& batch) {
+    std::lock_guard lock(outputs_.mutex);
+    if (outputs_.generation == batch.generation && outputs_.values.size() == batch.slots.size())
+      std::copy(outputs_.values.begin(), outputs_.values.end(), batch.slots.begin());
+  }
+
   // Stores a completed read unless the outputs were rebound during it.
   // Returns whether the values were stored.
   bool store_outputs(const read_batch<T>& batch) {

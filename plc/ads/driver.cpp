@@ -197,14 +197,7 @@ void driver::scan() {
         return send_sums(writes_, used, group::sum_write) == 0 ? phase_result::ok : phase_result::failed;
       },
       [&](read_batch<void>& batch) {
-        // Slots start from the values held, so that narrow types keep their
-        // upper bytes and types the driver does not carry their whole slot.
-        {
-          auto& out = outputs();
-          std::lock_guard lock(out.mutex);
-          if (out.generation == batch.generation && out.values.size() == batch.slots.size())
-            std::copy(out.values.begin(), out.values.end(), batch.slots.begin());
-        }
+        keep_held_values(batch);
         std::size_t used = 0;
         for (const std::uint64_t tag : batch.tags) {
           const std::uint32_t group = group_of_tag(tag);

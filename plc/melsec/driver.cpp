@@ -141,14 +141,7 @@ void driver::scan() {
       },
       [&](read_batch<void>& batch) {
         if (batch.tags.empty()) return phase_result::ok;
-        // Slots start from the values held, so that narrow types keep their
-        // upper bytes and types the driver does not carry their whole slot.
-        {
-          auto& out = outputs();
-          std::lock_guard lock(out.mutex);
-          if (out.generation == batch.generation && out.values.size() == batch.slots.size())
-            std::copy(out.values.begin(), out.values.end(), batch.slots.begin());
-        }
+        keep_held_values(batch);
         list_.clear();
         std::int32_t entries = 0;
         for (const std::uint64_t tag : batch.tags) entries += add_output(list_, tag);
