@@ -27,7 +27,7 @@ if [ $# -gt 0 ]; then
     [0-9]*) limit=(-max_total_time="$1"); shift ;;
   esac
 fi
-all=(dispatcher relay signal_exchange fins_reply melsec_reply eip_reply list_identity mqtt_payload launch_options http_request)
+all=(dispatcher relay signal_exchange fins_reply melsec_reply eip_reply ads_symbols list_identity mqtt_payload launch_options http_request)
 if [ $# -gt 0 ]; then targets=("$@"); else targets=("${all[@]}"); fi
 
 fuzz_deps="$root/build/fuzz-deps/prefix"
