@@ -31,6 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using browser::load_error_handler;
 using clock_type = std::chrono::steady_clock;
 
 // Runs the main loop until `done` holds or `limit` passes.
@@ -57,6 +58,7 @@ bool port_listens(std::uint16_t port) {
 class error_view {
  public:
   explicit error_view(bool dev = false) : handler_(dev) {
+    EXPECT_TRUE(gtk_init_check());
     session_ = adopt(webkit_network_session_new_ephemeral());
     view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", session_.get(), nullptr));
     window_ = GTK_WINDOW(gtk_window_new());
