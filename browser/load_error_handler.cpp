@@ -1,7 +1,5 @@
 #include "browser/load_error_handler.hpp"
 
-#include "browser/load_error_page.hpp"
-
 namespace kvt::browser {
 
 namespace {
@@ -36,7 +34,12 @@ gboolean load_error_handler::on_load_failed(WebKitWebView*, WebKitLoadEvent, gch
   content.address = uri != nullptr ? uri : "";
   content.technical = error->message != nullptr ? error->message : "";
   content.dev = h.dev_;
-  h.show(load_error_page(content), uri);
+  // An attempt cut off inside the network layer tells nothing of its own
+  // (after a refused certificate the next attempt sometimes ends so): the
+  // last explanation for the same address stands.
+  if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED) && h.shown_.address == content.address)
+    content = h.shown_;
+  h.show(content);
   return TRUE;
 }
 
@@ -51,7 +54,7 @@ gboolean load_error_handler::on_load_failed_with_tls_errors(WebKitWebView*, gcha
   content.address = uri != nullptr ? uri : "";
   content.technical = "The certificate was refused: " + tls_problems(errors) + ".";
   content.dev = h.dev_;
-  h.show(load_error_page(content), uri);
+  h.show(content);
   return TRUE;
 }
 
@@ -65,22 +68,22 @@ void load_error_handler::on_load_changed(WebKitWebView*, WebKitLoadEvent event, 
     if (!h.showing_error_page_) h.retry_.disarm();
   } else if (event == WEBKIT_LOAD_FINISHED && h.current_load_is_page()) {
     h.retry_.reset();
-    h.failed_uri_.clear();
+    h.shown_ = {};
   }
 }
 
-void load_error_handler::show(const std::string& html, const char* uri) {
-  failed_uri_ = uri != nullptr ? uri : "";
+void load_error_handler::show(const load_error_content& content) {
+  shown_ = content;
   if (view_ == nullptr) return;
   error_page_pending_ = true;
   // Shown at the failed address: "Try again" and reloading go there.
-  webkit_web_view_load_alternate_html(view_, html.c_str(), failed_uri_.c_str(), nullptr);
+  webkit_web_view_load_alternate_html(view_, load_error_page(content).c_str(), shown_.address.c_str(), nullptr);
   retry_.arm();
 }
 
 void load_error_handler::attempt_again() {
-  if (view_ == nullptr || failed_uri_.empty()) return;
-  webkit_web_view_load_uri(view_, failed_uri_.c_str());
+  if (view_ == nullptr || shown_.address.empty()) return;
+  webkit_web_view_load_uri(view_, shown_.address.c_str());
 }
 
 }  // namespace kvt::browser

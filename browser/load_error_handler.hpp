@@ -8,8 +8,7 @@
 
 #include <webkit/webkit.h>
 
-#include <string>
-
+#include "browser/load_error_page.hpp"
 #include "browser/load_retry.hpp"
 
 namespace kvt::browser {
@@ -38,12 +37,12 @@ class load_error_handler {
                                                  GTlsCertificateFlags, gpointer self);
   static void on_load_changed(WebKitWebView*, WebKitLoadEvent, gpointer self);
 
-  void show(const std::string& html, const char* uri);
+  void show(const load_error_content& content);
   void attempt_again();
 
   bool dev_;
   WebKitWebView* view_ = nullptr;  // cleared by GObject when the view goes
-  std::string failed_uri_;
+  load_error_content shown_;  // what the error page says, with the failed address
   bool error_page_pending_ = false;  // the error page was asked for; its load has not started
   bool showing_error_page_ = false;  // the current load is the error page
   bool current_failed_ = false;      // the current load failed (or was stopped)

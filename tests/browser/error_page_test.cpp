@@ -232,13 +232,13 @@ TEST(ErrorPage, TryAgainLoadsAtOnce) {
   const std::uint16_t port = free_port();
   error_view v;
   v.load("http://127.0.0.1:" + std::to_string(port) + "/");
-  ASSERT_TRUE(v.wait_for_error_page());
-  const auto first = v.last_failure();
-  // Clicked well before the first automatic attempt (2 s after the failure).
-  ASSERT_LT(clock_type::now() - first, 1s);
+  // After the first automatic attempt the next one is 4 s away.
+  ASSERT_TRUE(v.wait_for_error_page(2));
+  const auto second = v.last_failure();
   v.evaluate("document.getElementById('try-again').click()");
-  ASSERT_TRUE(v.wait_for_error_page(2, 5s));
-  EXPECT_LT(v.last_failure() - first, 1500ms);
+  ASSERT_TRUE(v.wait_for_error_page(3, 10s));
+  EXPECT_LT(v.last_failure() - second, 3s);
+  EXPECT_EQ(v.handler().retry().schedule().waits(), 3u);  // the click's failure waits 8 s
 }
 
 TEST(ErrorPage, UntrustedCertificateNeverLoadsThePage) {
@@ -267,8 +267,9 @@ TEST(ErrorPage, UntrustedCertificateNeverLoadsThePage) {
   EXPECT_TRUE(contains(text, "not issued by an authority this computer trusts")) << text;
   EXPECT_TRUE(contains(text, uri)) << text;
 
-  // The automatic attempt meets the same certificate: the same page, and
-  // the server never gets a request.
+  // The automatic attempt meets the same certificate (or, now and then, the
+  // network layer reports it only as cancelled): the same page, and the
+  // server never gets a request.
   ASSERT_TRUE(v.wait_for_error_page(2, 10s));
   text = v.text();
   EXPECT_TRUE(contains(text, "The server's certificate is not trusted")) << text;

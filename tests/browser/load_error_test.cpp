@@ -36,6 +36,7 @@ TEST(LoadErrorText, NetworkErrorsGetTheirKind) {
       {G_TLS_ERROR, G_TLS_ERROR_BAD_CERTIFICATE, load_failure::certificate_not_trusted},
       {G_TLS_ERROR, G_TLS_ERROR_HANDSHAKE, load_failure::other},
       {G_IO_ERROR, G_IO_ERROR_FAILED, load_failure::other},
+      {G_IO_ERROR, G_IO_ERROR_CANCELLED, load_failure::other},  // the network layer's, not a newer load's
       {WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, load_failure::other},
       {WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_TRANSPORT, load_failure::other},
   };
