@@ -228,6 +228,30 @@ TEST(ErrorPage, RefusedConnectionThenTheServerComesUp) {
   EXPECT_EQ(v.handler().retry().schedule().waits(), 0u);  // starts over at the next failure
 }
 
+TEST(ErrorPage, SubFrameFailuresKeepTheEnginesBehaviour) {
+  scratch_folder scratch;
+  const std::uint16_t port = free_port();
+  const std::uint16_t closed = free_port();
+  fs::create_directories(scratch.path());
+  std::ofstream(scratch.path() / "index.html")
+      << "<!DOCTYPE html><title>Web app</title><p>The web app is here</p><iframe src=\"http://127.0.0.1:"
+      << closed << "/\"></iframe>";
+  child_process server({"/usr/bin/python3", std::string(KVT_SOURCE_DIR) + "/demo/dev_server.py",
+                        scratch.path().string(), std::to_string(port)});
+  ASSERT_TRUE(run_until([&] { return port_listens(port); }, 10s));
+  error_view v;
+  v.load("http://127.0.0.1:" + std::to_string(port) + "/");
+  ASSERT_TRUE(run_until(
+      [&] {
+        const char* title = webkit_web_view_get_title(v.view());
+        return !webkit_web_view_is_loading(v.view()) && title != nullptr && std::string(title) == "Web app";
+      },
+      20s));
+  EXPECT_EQ(v.failures(), 0);
+  EXPECT_TRUE(v.handler().current_load_is_page());
+  EXPECT_FALSE(v.handler().retry().armed());
+}
+
 TEST(ErrorPage, TryAgainLoadsAtOnce) {
   const std::uint16_t port = free_port();
   error_view v;
