@@ -17,8 +17,12 @@
 #include <memory>
 #include <string>
 
+#include "app/buffers.hpp"
+#include "browser/client_handler.hpp"
 #include "browser/gobject_ptr.hpp"
 #include "browser/load_error_handler.hpp"
+#include "platform/shared_memory.hpp"
+#include "renderer/process_messages.hpp"
 #include "browser/window_harness.hpp"
 #include "support/child_process.hpp"
 #include "support/ws_client.hpp"
@@ -226,6 +230,81 @@ TEST(ErrorPage, RefusedConnectionThenTheServerComesUp) {
   EXPECT_EQ(v.text(), "The web app is here");
   EXPECT_FALSE(v.handler().retry().armed());
   EXPECT_EQ(v.handler().retry().schedule().waits(), 0u);  // starts over at the next failure
+}
+
+// Evaluates `script` in the page's own world of `view` and returns its value
+// as text.
+std::string evaluate_in_page(WebKitWebView* view, const char* script) {
+  struct result {
+    bool done = false;
+    std::string text;
+  } r;
+  webkit_web_view_evaluate_javascript(
+      view, script, -1, nullptr, nullptr, nullptr,
+      [](GObject* source, GAsyncResult* res, gpointer data) {
+        auto* out = static_cast<result*>(data);
+        auto value = adopt(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, nullptr));
+        gchar_ptr text(value ? jsc_value_to_string(value.get()) : nullptr);
+        out->text = text ? text.get() : "(failed)";
+        out->done = true;
+      },
+      &r);
+  run_until([&] { return r.done; }, 10s);
+  return r.text;
+}
+
+// The program's whole client (navigation policy, buffers after each load)
+// with its page bridge: `connect` is in the web app's page, never in the
+// error page, and back once the web app has loaded again.
+TEST(ErrorPage, PageBridgeLeavesTheErrorPageAlone) {
+  ASSERT_TRUE(gtk_init_check());
+  setenv("GIGACAGE_ENABLED", "0", 1);  // as the program does for the bridge's buffers
+  const auto names = buffer_names_for(static_cast<unsigned long>(getpid()));
+  shared_memory command, signal, ros;
+  ASSERT_TRUE(command.create(names.command, 64 * 1024));
+  ASSERT_TRUE(signal.create(names.signal, 64 * 1024));
+  ASSERT_TRUE(ros.create(names.ros, 64 * 1024));
+
+  browser::browser_settings settings;
+  settings.options.dev = true;  // the loopback host is on the list
+  settings.extension_directory = fs::path(KVT_BINARY_DIR) / "app" / "web-extensions";
+  browser::client_handler handler(settings, {&command, &signal, &ros});
+  auto context = adopt(webkit_web_context_new());
+  webkit_web_context_set_web_process_extensions_directory(context.get(), settings.extension_directory.c_str());
+  webkit_web_context_add_path_to_sandbox(context.get(), settings.extension_directory.c_str(), TRUE);
+  webkit_web_context_set_web_process_extensions_initialization_user_data(
+      context.get(), g_variant_new(page::messages::bridge_settings_type, 8084u, TRUE));
+  auto session = adopt(webkit_network_session_new_ephemeral());
+  auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(), "network-session",
+                                            session.get(), nullptr));
+  GtkWindow* window = GTK_WINDOW(gtk_window_new());
+  gtk_window_set_child(window, GTK_WIDGET(view));
+  handler.attach(window, view);
+  gtk_window_present(window);
+
+  scratch_folder scratch;
+  write_web_app(scratch.path());
+  const std::uint16_t port = free_port();
+  const std::vector<std::string> serve = {"/usr/bin/python3", std::string(KVT_SOURCE_DIR) + "/demo/dev_server.py",
+                                          scratch.path().string(), std::to_string(port)};
+  auto server = std::make_unique<child_process>(serve);
+  ASSERT_TRUE(run_until([&] { return port_listens(port); }, 10s));
+  const std::string uri = "http://localhost:" + std::to_string(port) + "/";
+  webkit_web_view_load_uri(view, uri.c_str());
+  auto page_shows = [&](const std::string& what) {
+    return run_until([&] { return evaluate_in_page(view, "typeof connect + ' ' + document.title") == what; }, 30s);
+  };
+  EXPECT_TRUE(page_shows("object Web app"));
+
+  // The server goes; the reload ends on the error page, which has no bridge.
+  server.reset();
+  webkit_web_view_reload(view);
+  EXPECT_TRUE(page_shows("undefined Kestrel Connect: The server refused the connection"));
+
+  // It comes back: the web app, with its bridge, by itself.
+  server = std::make_unique<child_process>(serve);
+  EXPECT_TRUE(page_shows("object Web app"));
+  gtk_window_destroy(window);
 }
 
 TEST(ErrorPage, SubFrameFailuresKeepTheEnginesBehaviour) {
