@@ -36,7 +36,7 @@ const char* request_uri(WebKitNavigationAction* action) {
 }  // namespace
 
 client_handler::client_handler(const browser_settings& settings, const browser_buffers& buffers)
-    : settings_(settings), buffers_(buffers) {
+    : settings_(settings), buffers_(buffers), load_errors_(settings.options.dev) {
   policy_.dev = settings.options.dev;
   policy_.port = settings.options.port;
 }
@@ -51,6 +51,7 @@ void client_handler::attach(GtkWindow* window, WebKitWebView* view) {
   g_signal_connect(view, "user-message-received", G_CALLBACK(on_user_message), this);
   g_signal_connect(view, "close", G_CALLBACK(on_close), this);
   g_signal_connect(view, "create", G_CALLBACK(on_create), this);
+  load_errors_.attach(view);
 }
 
 void client_handler::request_close() {
@@ -91,8 +92,10 @@ GtkWidget* client_handler::on_create(WebKitWebView*, WebKitNavigationAction* act
   return nullptr;
 }
 
+// Only the web app's own pages get the adjustment and the buffers: neither
+// the error page nor the end of a load that failed.
 void client_handler::on_load_changed(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
-  if (event == WEBKIT_LOAD_FINISHED) self(data).page_loaded();
+  if (event == WEBKIT_LOAD_FINISHED && self(data).load_errors_.current_load_is_page()) self(data).page_loaded();
 }
 
 void client_handler::page_loaded() {

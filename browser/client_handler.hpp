@@ -1,5 +1,6 @@
 // The web view's client: navigation policy and sign-in hand-off, the page
-// adjustment and "SetupSharedMemory" after each load, the unsaved-changes
+// adjustment and "SetupSharedMemory" after each load of the web app, the
+// error page when it cannot be loaded, the unsaved-changes
 // prompt, media permissions, the inspector in tools mode, the page's file
 // dialogs, and closing.
 #pragma once
@@ -7,6 +8,7 @@
 #include <webkit/webkit.h>
 
 #include "browser/browser_host.hpp"
+#include "browser/load_error_handler.hpp"
 #include "browser/navigation_policy.hpp"
 
 namespace kvt::browser {
@@ -42,6 +44,7 @@ class client_handler {
   GtkWindow* window_ = nullptr;
   WebKitWebView* view_ = nullptr;
   bool inspector_opened_ = false;
+  load_error_handler load_errors_;
 };
 
 // The stylesheet and script run in the main frame after each load: a top

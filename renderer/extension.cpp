@@ -27,10 +27,27 @@ browser::policy_settings& settings() {
   return instance;
 }
 
+// The window's error page arrives as substitute content: its main frame
+// carries the failed address while its document has none ("about:blank").
+bool is_error_page(WebKitFrame* frame, JSCContext* context) {
+  if (!webkit_frame_is_main_frame(frame)) return false;
+  const char* uri = webkit_frame_get_uri(frame);
+  if (uri == nullptr || std::strcmp(uri, "about:blank") == 0) return false;
+  auto global = adopt(jsc_context_get_global_object(context));
+  auto document = global ? adopt(jsc_value_object_get_property(global.get(), "document")) : nullptr;
+  auto url = document && jsc_value_is_object(document.get())
+                 ? adopt(jsc_value_object_get_property(document.get(), "URL"))
+                 : nullptr;
+  if (!url || !jsc_value_is_string(url.get())) return false;
+  gchar_ptr text(jsc_value_to_string(url.get()));
+  return text && std::strcmp(text.get(), "about:blank") == 0;
+}
+
 void on_window_object_cleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
   platform::raise_process_priority();
   auto context = adopt(webkit_frame_get_js_context_for_script_world(frame, world));
-  if (context) bridge().context_created(page, context.get());
+  // The error page gets no bridge: it runs no script and has no use for one.
+  if (context && !is_error_page(frame, context.get())) bridge().context_created(page, context.get());
 }
 
 gboolean on_send_request(WebKitWebPage*, WebKitURIRequest* request, WebKitURIResponse*, gpointer) {

@@ -45,7 +45,7 @@ scratch_folder::~scratch_folder() {
   fs::remove_all(path_, ec);
 }
 
-window_harness::window_harness(const std::string& config_fields) {
+window_harness::window_harness(const std::string& config_fields, bool serve_now) {
   const fs::path www = root() / "www";
   fs::create_directories(www);
   for (const auto& entry : fs::directory_iterator(fs::path(KVT_SOURCE_DIR) / "demo" / "page"))
@@ -70,8 +70,12 @@ window_harness::window_harness(const std::string& config_fields) {
              "x-scheme-handler/https=kvt-test-opener.desktop\n");
 
   if (port_answers(dev_server_port)) throw std::runtime_error("port 5173 is taken by another program");
+  if (serve_now) serve();
+}
+
+void window_harness::serve() {
   server_ = std::make_unique<child_process>(std::vector<std::string>{
-      "/usr/bin/python3", std::string(KVT_SOURCE_DIR) + "/demo/dev_server.py", www.string(),
+      "/usr/bin/python3", std::string(KVT_SOURCE_DIR) + "/demo/dev_server.py", (root() / "www").string(),
       std::to_string(dev_server_port), "--cookie-log", (root() / "requests.txt").string()});
   if (!eventually([] { return port_answers(dev_server_port); }, std::chrono::seconds(10)))
     throw std::runtime_error("the development server did not start");

@@ -31,9 +31,12 @@ class scratch_folder {
 class window_harness {
  public:
   // `config` is the page's config.json (JSON text); "report" and "scratch"
-  // are added.
-  explicit window_harness(const std::string& config_fields = "");
+  // are added. The development server starts at once unless `serve_now` is
+  // false (then `serve` starts it).
+  explicit window_harness(const std::string& config_fields = "", bool serve_now = true);
   ~window_harness();
+
+  void serve();
 
   // Starts the program with --dev, --port and `switches`.
   void start(const std::vector<std::string>& switches = {});

@@ -146,6 +146,45 @@ TEST(Window, PageGetsTheSharedBuffersInEveryFrame) {
   }
 }
 
+// Whether a screenshot of the whole display, saved as `png`, has one of
+// `colours` ("#RRGGBB") in it.
+bool screen_shows(const fs::path& png, const std::vector<std::string>& colours) {
+  const std::string command = "xwd -root -silent | convert xwd:- 'png:" + png.string() + "' && convert '" +
+                              png.string() + "' -format %c histogram:info:-";
+  std::string histogram;
+  if (FILE* out = popen(command.c_str(), "r")) {
+    char chunk[4096];
+    for (std::size_t n; (n = fread(chunk, 1, sizeof chunk, out)) > 0;) histogram.append(chunk, n);
+    pclose(out);
+  }
+  for (const auto& c : colours)
+    if (histogram.find(c) != std::string::npos) return true;
+  return false;
+}
+
+TEST(Window, WebAppThatIsDownAtStartLoadsByItselfOnceItComesUp) {
+  window_harness app("", false);  // nothing on the development server's port yet
+  app.start();
+  // The program's error page, not the engine's: its "Try again" button's
+  // colour (light or dark scheme) is on the screen.
+  const fs::path shot = fs::current_path() / "error-page-window.png";
+  EXPECT_TRUE(eventually(
+      [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        return screen_shows(shot, {"#1F66D1", "#5B9BFF"});
+      },
+      seconds(30)))
+      << app.program().stderr_text();
+  EXPECT_EQ(app.report().count("ws.registered"), 0u);
+
+  // The server comes up; the window loads the web app by itself and the
+  // page registers as it always does.
+  app.serve();
+  const auto up = std::chrono::steady_clock::now();
+  ASSERT_EQ(app.wait_for("ws.registered", seconds(70)), "1") << app.report_text() << app.program().stderr_text();
+  EXPECT_LE(std::chrono::steady_clock::now() - up, seconds(34));  // within the longest wait so far (32 s)
+}
+
 TEST(Window, FileFunctionsTouchTheDiskAsThePageAsks) {
   window_harness app("\"checks\":true");
   app.start();
