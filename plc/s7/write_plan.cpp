@@ -93,9 +93,12 @@ void write_plan::take(std::uint32_t signal, const item_bytes& bytes) noexcept {
 }
 
 void write_plan::add_alone(std::uint32_t signal, request_fill& fill) noexcept {
-  const item_address& a = address_[signal];
-  fill.add(request_payload(a.word_len, 1, request_kind::write));
-  const std::size_t i = list_.append(a, 1, static_cast<std::uint32_t>(written_.size()), 1, false);
+  fill.add(request_payload(address_[signal].word_len, 1, request_kind::write));
+  append_alone(signal);
+}
+
+void write_plan::append_alone(std::uint32_t signal) noexcept {
+  const std::size_t i = list_.append(address_[signal], 1, static_cast<std::uint32_t>(written_.size()), 1, false);
   const std::span<std::uint8_t> data = list_.data(i);
   std::copy_n(value_[signal].begin(), data.size(), data.begin());
   written_.push_back(signal);
@@ -124,12 +127,7 @@ item_list& write_plan::make_items(int pdu_length) noexcept {
       const std::span<const byte_span> changed = spans.subspan(k, m - k);
       cut_run(changed, fill, [&](std::size_t a, std::size_t b, std::uint32_t begin, std::uint32_t end) {
         if (b - a == 1) {
-          // Alone, as with joining off (the payload is the same, counted).
-          const std::uint32_t signal = changed[a].signal;
-          const std::size_t i = list_.append(address_[signal], 1, static_cast<std::uint32_t>(written_.size()), 1, false);
-          const std::span<std::uint8_t> data = list_.data(i);
-          std::copy_n(value_[signal].begin(), data.size(), data.begin());
-          written_.push_back(signal);
+          append_alone(changed[a].signal);  // as with joining off; the payload is the same, counted
           return;
         }
         const std::size_t i = list_.append(bytes_item(changed[a], begin), static_cast<int>(end - begin),

@@ -52,7 +52,9 @@ class write_plan {
   std::span<const std::uint32_t> signals_of(std::size_t i) const noexcept;
 
  private:
+  // An item of its own for `signal`; `add_alone` also counts its payload.
   void add_alone(std::uint32_t signal, request_fill& fill) noexcept;
+  void append_alone(std::uint32_t signal) noexcept;
 
   plan_key key_;
   bool built_ = false;

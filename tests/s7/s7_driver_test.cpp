@@ -275,8 +275,10 @@ TEST_F(S7Driver, JoinedItemsDeliverTheValuesOfOneItemPerSignalInFewerRequests) {
         encode_tag(s7::area::data_block, 12, vt::real, 0, 5), encode_tag(s7::area::data_block, 20, vt::u8, 0, 5),
         encode_tag(s7::area::data_block, 21, vt::s8, 0, 5),
         // Bits of one byte, and one in the next byte.
-        encode_tag(s7::area::data_block, 30, vt::boolean, 0, 5), encode_tag(s7::area::data_block, 30, vt::boolean, 3, 5),
-        encode_tag(s7::area::data_block, 31, vt::boolean, 1, 5), encode_tag(s7::area::data_block, 30, vt::boolean, 7, 5),
+        encode_tag(s7::area::data_block, 30, vt::boolean, 0, 5),
+        encode_tag(s7::area::data_block, 30, vt::boolean, 3, 5),
+        encode_tag(s7::area::data_block, 31, vt::boolean, 1, 5),
+        encode_tag(s7::area::data_block, 30, vt::boolean, 7, 5),
         // Alone; overlapping; odd starts and lengths; a signal bound twice.
         encode_tag(s7::area::data_block, 40, vt::u16, 0, 5), encode_tag(s7::area::data_block, 50, vt::u32, 0, 5),
         encode_tag(s7::area::data_block, 52, vt::u16, 0, 5), encode_tag(s7::area::data_block, 53, vt::u8, 0, 5),
@@ -346,7 +348,8 @@ TEST_F(S7Driver, WritingPartOfARunLeavesTheBytesOfUnchangedNeighboursAsThePeerSe
   server.set_bytes(area::db9, 6, std::vector<std::uint8_t>{0x66, 0x7F, 0xFE});
   server.set_bytes(area::db9, 20, std::vector<std::uint8_t>{0x02});
   tap.clear();
-  ASSERT_TRUE(session.deliver({{0, 0x1234}, {1, bits_of(2.5f)}, {4, static_cast<std::int32_t>(0xCAFEBABE)}, {5, 1}, {7, 1}}));
+  ASSERT_TRUE(
+      session.deliver({{0, 0x1234}, {1, bits_of(2.5f)}, {4, static_cast<std::int32_t>(0xCAFEBABE)}, {5, 1}, {7, 1}}));
   EXPECT_TRUE(eventually([&] { return server.bytes(area::db9, 9, 4) == big_endian(0xCAFEBABE); }));
 
   std::vector<std::uint8_t> expected{0x12, 0x34};
@@ -360,7 +363,8 @@ TEST_F(S7Driver, WritingPartOfARunLeavesTheBytesOfUnchangedNeighboursAsThePeerSe
   for (const wire_request& r : tap.requests())
     if (r.write)
       for (const wire_item& item : r.items) written.emplace_back(item.transport, item.amount, item.address);
-  EXPECT_EQ(written, (std::vector<std::tuple<int, int, int>>{{0x01, 1, 160}, {0x01, 1, 162}, {0x02, 6, 0}, {0x06, 1, 72}}));
+  EXPECT_EQ(written,
+            (std::vector<std::tuple<int, int, int>>{{0x01, 1, 160}, {0x01, 1, 162}, {0x02, 6, 0}, {0x06, 1, 72}}));
 }
 
 TEST_F(S7Driver, ABoolAtDataBlock5Byte10Bit3IsABitItemStartingAt83) {

@@ -105,8 +105,8 @@ TEST(S7Items, ItemsPointAtTheirOwnDataPastTheReservedSize) {
   const std::size_t n = s7::item_list::reserved_items + 500;
   for (std::size_t i = 0; i < n; ++i) {
     const int amount = 1 + static_cast<int>(i % 5);
-    const std::size_t j = list.append({S7AreaDB, 1, S7WLByte, static_cast<int>(i)}, amount, static_cast<std::uint32_t>(i),
-                                      1, false);
+    const auto first = static_cast<std::uint32_t>(i);
+    const std::size_t j = list.append({S7AreaDB, 1, S7WLByte, static_cast<int>(i)}, amount, first, 1, false);
     ASSERT_EQ(list.data(j).size(), static_cast<std::size_t>(amount));
     list.data(j)[0] = static_cast<std::uint8_t>(i);
   }

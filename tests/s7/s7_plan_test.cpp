@@ -7,6 +7,7 @@
 #include <snap7.h>
 
 #include <cstdint>
+#include <ostream>
 #include <span>
 #include <vector>
 
@@ -29,7 +30,9 @@ struct item {
   bool operator==(const item&) const = default;
 };
 
-void PrintTo(const item& i, std::ostream* os) { *os << '{' << i.word_len << ", " << i.start << ", " << i.amount << '}'; }
+void PrintTo(const item& i, std::ostream* os) {
+  *os << '{' << i.word_len << ", " << i.start << ", " << i.amount << '}';
+}
 
 std::vector<item> items_of(const s7::item_list& list) {
   std::vector<item> out;
