@@ -5,8 +5,16 @@
 // items were split into requests.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <chrono>
+#include <exception>
+#include <filesystem>
 #include <mutex>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -488,6 +496,35 @@ TEST_F(S7DriverAlone, HostsRacksAndSlotsThatAddressNoControllerAreRefused) {
   p.host = "localhost";  // names are resolved to an address
   d.configure(p);
   EXPECT_TRUE(d.connect());
+}
+
+// The descriptors of this process's TCP connections to `port` on loopback.
+std::vector<int> connections_to(std::uint16_t port) {
+  std::vector<int> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    int fd = -1;
+    try {
+      fd = std::stoi(entry.path().filename().string());
+    } catch (const std::exception&) {
+      continue;
+    }
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0 && peer.sin_family == AF_INET &&
+        ntohs(peer.sin_port) == port)
+      found.push_back(fd);
+  }
+  return found;
+}
+
+TEST_F(S7DriverAlone, TheConnectionToTheControllerIsNotInheritedByProgramsStarted) {
+  s7_test_server server;
+  s7::driver d;
+  d.configure(params(server.port()));
+  ASSERT_TRUE(d.connect());
+  const std::vector<int> fds = connections_to(server.port());
+  ASSERT_EQ(fds.size(), 1u);
+  EXPECT_NE(::fcntl(fds.front(), F_GETFD) & FD_CLOEXEC, 0);
 }
 
 TEST_F(S7DriverAlone, MoreThan4096SignalsAreReadAndWritten) {
