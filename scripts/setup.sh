@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything Kestrel Connect needs to build and test on Debian 12:
-# Debian packages, Snap7 (from the sources inside the node-snap7 npm package),
+# Debian packages, Snap7 (from the sources inside the node-snap7 npm package,
+# with our patches from scripts/patches applied),
 # open62541 (from Debian's source package) and the npm client the EtherNet/IP
 # simulator's tests use. Third-party builds go into
 # the project-local prefix .deps/prefix; a second run only checks and returns.
@@ -21,13 +22,16 @@ if [ "${1:-}" = "--fuzz-prefix" ] && [ -n "${2:-}" ]; then fuzz_prefix=$2; fi
 snap7_package="node-snap7@1.0.9"
 snap7_tarball="node-snap7-1.0.9.tgz"
 snap7_sha256="9f57bac2cf593e102e9a6fdb7eb7c42962413faeaf910259a891f420c46a62dd"
+# Our changes to Snap7, applied in this order to the verified sources; each
+# file's header says what it changes and why.
+snap7_patches=("$root/scripts/patches/snap7-answer-wait.patch")
 
 open62541_version="1.4.11.1"
 open62541_tarball="open62541_${open62541_version}.orig.tar.gz"
 open62541_sha256="2979c0f09b766fd6470bdf06c8500c90ed51327aae1c22af132641a44178b722"
 
 packages=(
-  build-essential cmake ninja-build pkg-config python3 dpkg-dev ca-certificates
+  build-essential cmake ninja-build pkg-config python3 dpkg-dev ca-certificates patch
   nodejs npm
   libboost1.81-dev libsimdjson-dev libmodbus-dev libpaho-mqtt-dev libssl-dev openssl
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -70,8 +74,12 @@ verify_sha256() { # file expected
 }
 
 build_snap7() {
+  # The stamp holds the checksum of the patches built in: a changed patch
+  # (or a library built before there were patches) builds Snap7 again, once.
   local stamp="$prefix/.snap7-1.0.9"
-  if [ -f "$stamp" ]; then say "Snap7: present in .deps/prefix"; return; fi
+  local patches_sum
+  patches_sum=$(cat "${snap7_patches[@]}" | sha256sum | cut -d' ' -f1)
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$patches_sum" ]; then say "Snap7: present in .deps/prefix"; return; fi
   mkdir -p "$downloads"
   if [ ! -f "$downloads/$snap7_tarball" ]; then
     say "Snap7: fetching $snap7_package from the npm registry"
@@ -82,12 +90,17 @@ build_snap7() {
   rm -rf "$deps/src/snap7" "$deps/build/snap7"
   mkdir -p "$deps/src/snap7"
   tar -xzf "$downloads/$snap7_tarball" -C "$deps/src/snap7" --strip-components=1
+  local p
+  for p in "${snap7_patches[@]}"; do
+    say "Snap7: applying ${p#"$root/"}"
+    patch -p1 --forward --batch --quiet -d "$deps/src/snap7" < "$p" || fail "Snap7: ${p#"$root/"} does not apply"
+  done
   cmake -S "$root/cmake/deps/snap7" -B "$deps/build/snap7" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DSNAP7_SOURCE_DIR="$deps/src/snap7" \
     -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
   cmake --build "$deps/build/snap7" -j "$jobs" >/dev/null
   cmake --install "$deps/build/snap7" >/dev/null
-  touch "$stamp"
+  printf '%s\n' "$patches_sum" > "$stamp"
   say "Snap7: installed"
 }
 

@@ -11,8 +11,10 @@
 #include "plc/s7/batching.hpp"
 #include "plc/s7/host_address.hpp"
 #include "plc/s7/item_list.hpp"
+#include "plc/s7/read_plan.hpp"
 #include "plc/s7/tag.hpp"
 #include "plc/s7/value_codec.hpp"
+#include "plc/s7/write_plan.hpp"
 #include "plc/scan_pacing.hpp"
 
 namespace kvt::plc::s7 {
@@ -44,7 +46,7 @@ bool transport_failure(int code) noexcept {
 
 }  // namespace
 
-driver::driver() : read_items_(std::make_unique<item_list>()), write_items_(std::make_unique<item_list>()) {}
+driver::driver() : read_plan_(std::make_unique<read_plan>()), write_plan_(std::make_unique<write_plan>()) {}
 
 driver::~driver() {
   halt();
@@ -151,6 +153,7 @@ bool driver::take_pdu_length() {
     return false;
   }
   pdu_length_.store(negotiated);
+  ++links_made_;
   return true;
 }
 
@@ -161,61 +164,61 @@ void driver::drop_link() noexcept {
 }
 
 void driver::write_phase() {
-  item_list& list = *write_items_;
-  list.clear();
+  write_plan& plan = *write_plan_;
   auto& in = inputs();
+  const int pdu = pdu_length_.load();
   std::uint64_t generation = 0;
   {
     std::lock_guard lock(in.mutex);
     generation = in.generation;
+    const plan_key key{generation, links_made_, 0, join_.load()};
+    if (!plan.made_for(key)) plan.build(in.tags, key);
     const std::size_t n = in.tags.size();
     for (std::size_t i = 0; i < n; ++i) {
-      if (!in.dirty[i]) continue;
-      const std::optional<item_address> address = item_address_of(in.tags[i]);
-      if (!address) continue;
+      const auto signal = static_cast<std::uint32_t>(i);
+      if (!in.dirty[i] || !plan.carries(signal)) continue;
       in.dirty[i] = false;
-      list.append(write_item_of(*address), to_controller(tag_type(in.tags[i]), in.values[i]), static_cast<std::uint32_t>(i));
+      plan.take(signal, to_controller(tag_type(in.tags[i]), in.values[i]));
     }
   }
-  if (list.empty()) return;
-  list.attach_data();
+  if (plan.empty()) return;
 
-  const std::size_t sent = send(list, true);
-  if (sent == list.size()) return;
-  // What was not acknowledged is written again in a later cycle (once the
-  // link is back) rather than lost until the page changes it once more.
-  std::lock_guard lock(in.mutex);
-  if (in.generation != generation) return;
-  for (std::size_t j = sent; j < list.size(); ++j) in.dirty[list.signal(j)] = true;
+  item_list& list = plan.make_items(pdu);
+  for (;;) {
+    const std::size_t sent = send(list, true);
+    if (sent != list.size()) {
+      // What was not acknowledged is written again in a later cycle (once
+      // the link is back) rather than lost until the page changes it once
+      // more.
+      std::lock_guard lock(in.mutex);
+      if (in.generation != generation) return;
+      for (std::size_t j = sent; j < list.size(); ++j)
+        for (const std::uint32_t signal : plan.signals_of(j)) in.dirty[signal] = true;
+      return;
+    }
+    // Inputs of a joined item the controller refused go again, alone.
+    if (!plan.split_refused(pdu)) return;
+  }
 }
 
 void driver::read_phase() {
-  item_list& list = *read_items_;
-  list.clear();
+  read_plan& plan = *read_plan_;
   auto& out = outputs();
   std::uint64_t generation = 0;
   {
     std::lock_guard lock(out.mutex);
     generation = out.generation;
-    const std::size_t n = out.tags.size();
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::optional<item_address> address = item_address_of(out.tags[i]);
-      if (address) list.append(*address, item_bytes{}, static_cast<std::uint32_t>(i));
-    }
+    const plan_key key{generation, links_made_, pdu_length_.load(), join_.load()};
+    if (!plan.made_for(key)) plan.build(out.tags, key);
   }
-  list.attach_data();
-  if (send(list, false) != list.size()) return;  // nothing is stored from a partial read
+  do {
+    plan.list().zero_data();
+    if (send(plan.list(), false) != plan.list().size()) return;  // nothing is stored from a partial read
+  } while (plan.split_refused());  // read once more, with the refused joined items' signals alone
 
   std::lock_guard lock(out.mutex);
   if (out.generation != generation) return;  // rebound meanwhile
-  const std::span<const TS7DataItem> items = std::as_const(list).items();
-  for (std::size_t j = 0; j < list.size(); ++j) {
-    // An item the controller refused keeps its last value instead of
-    // showing the page a 0 the controller never had.
-    if (items[j].Result != 0) continue;
-    const std::uint32_t signal = list.signal(j);
-    out.values[signal] = from_controller(tag_type(out.tags[signal]), list.data(j));
-  }
+  plan.store(out.values);
   out.read_count.fetch_add(1);
 }
 

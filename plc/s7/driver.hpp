@@ -1,7 +1,9 @@
 // S7 driver on the Snap7 client: writes the changed inputs and reads every
 // output once per scan period with multi-variable requests, as few as the
-// negotiated PDU length allows. A lost link does not end the scan: the scan
-// reconnects by itself and carries on with the same bindings.
+// negotiated PDU length allows. Signals whose bytes touch share one item
+// (see read_plan.hpp and write_plan.hpp), which delivers the same values in
+// fewer requests. A lost link does not end the scan: the scan reconnects by
+// itself and carries on with the same bindings.
 #pragma once
 
 #include <atomic>
@@ -15,6 +17,8 @@
 namespace kvt::plc::s7 {
 
 class item_list;
+class read_plan;
+class write_plan;
 
 class driver final : public plc::driver<void> {
  public:
@@ -37,6 +41,13 @@ class driver final : public plc::driver<void> {
   std::int32_t pdu_length() const noexcept { return pdu_length_.load(); }
   // Read and write requests sent since construction, answered or not.
   std::uint64_t requests_sent() const noexcept { return requests_.load(); }
+
+  // Whether signals whose bytes touch or overlap share one item (the
+  // default), or every signal is read and written with an item of its own.
+  // The values exchanged are the same either way; takes effect with the next
+  // cycle.
+  void join_items(bool on) noexcept { join_.store(on); }
+  bool joins_items() const noexcept { return join_.load(); }
 
  private:
   // The scan thread's steps; each uses the client only from that thread.
@@ -63,12 +74,14 @@ class driver final : public plc::driver<void> {
   // Used by the command thread only while no scan thread runs (`connect`
   // and `disconnect` stop it first), otherwise by the scan thread alone.
   client client_;
-  std::unique_ptr<item_list> read_items_;
-  std::unique_ptr<item_list> write_items_;
+  std::unique_ptr<read_plan> read_plan_;
+  std::unique_ptr<write_plan> write_plan_;
+  std::uint64_t links_made_ = 0;  // plans are made again for each new link
 
   std::atomic<std::int32_t> pdu_length_{0};
   std::atomic<bool> link_up_{false};
   std::atomic<std::uint64_t> requests_{0};
+  std::atomic<bool> join_{true};
 };
 
 }  // namespace kvt::plc::s7

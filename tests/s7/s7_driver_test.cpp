@@ -5,8 +5,17 @@
 // items were split into requests.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <chrono>
+#include <exception>
+#include <filesystem>
 #include <mutex>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "plc/driver_registry.hpp"
@@ -117,6 +126,7 @@ TEST_F(S7Driver, ThirtyRealsGoInAsFewRequestsAsAPduOf240Allows) {
   }
   ASSERT_TRUE(connect_s7(tap.port()));
   EXPECT_EQ(driver().pdu_length(), 240);
+  driver().join_items(false);  // one item per signal: how items share requests
   ASSERT_TRUE(session.bind(inputs, outputs));
   std::vector<std::int32_t> expected;
   for (int i = 0; i < 30; ++i) expected.push_back(bits_of(static_cast<float>(i) + 0.25f));
@@ -184,6 +194,185 @@ TEST_F(S7Driver, OneByteInputsLeaveRoomForTheirFillBytes) {
   for (const wire_request& r : tap.requests())
     if (r.write) writes.push_back(r.items.size());
   EXPECT_EQ(writes, (std::vector<std::size_t>{12, 8, 12, 8}));
+}
+
+// The bytes of every area after `fill_areas`: no two neighbours alike.
+std::uint8_t pattern_byte(area a, std::size_t offset) {
+  return static_cast<std::uint8_t>(offset * 37 + static_cast<std::size_t>(a) * 71 + 5);
+}
+
+void fill_areas(s7_test_server& server) {
+  for (const area a : {area::inputs, area::outputs, area::markers, area::db1, area::db5, area::db9}) {
+    std::vector<std::uint8_t> bytes(s7_test_server::area_bytes);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = pattern_byte(a, i);
+    server.set_bytes(a, 0, bytes);
+  }
+}
+
+// What an output shows after `fill_areas`, decoded here on its own: 0 for a
+// signal the server refuses (a data block it lacks, bytes past the end) or
+// S7 does not carry.
+std::int32_t filled_value(std::uint64_t tag) {
+  const s7::tag_fields f = s7::decode_tag(tag);
+  area a = area::inputs;
+  switch (f.area) {
+    case s7::area::inputs: a = area::inputs; break;
+    case s7::area::outputs: a = area::outputs; break;
+    case s7::area::markers: a = area::markers; break;
+    case s7::area::v_memory: a = area::db1; break;
+    default:
+      if (f.db_number == 1) a = area::db1;
+      else if (f.db_number == 5) a = area::db5;
+      else if (f.db_number == 9) a = area::db9;
+      else return 0;
+  }
+  std::size_t size = 0;
+  switch (f.type) {
+    case vt::boolean:
+    case vt::u8:
+    case vt::s8: size = 1; break;
+    case vt::u16:
+    case vt::s16: size = 2; break;
+    case vt::u32:
+    case vt::s32:
+    case vt::real: size = 4; break;
+    default: return 0;
+  }
+  if (f.byte_offset + size > s7_test_server::area_bytes) return 0;
+  if (f.type == vt::boolean) return (pattern_byte(a, f.byte_offset) >> f.bit) & 1;
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < size; ++i) v = v << 8 | pattern_byte(a, f.byte_offset + i);
+  return static_cast<std::int32_t>(v);
+}
+
+// The first output record of driver 1: after a binding, the first that
+// carries the values of a complete read.
+output_record first_record(driver_session& session) {
+  output_record found;
+  found.id = -1;
+  eventually([&] {
+    if (const auto records = session.page().request_outputs())
+      for (const output_record& r : *records)
+        if (r.id == 1) {
+          found = r;
+          return true;
+        }
+    return false;
+  });
+  return found;
+}
+
+// Read requests per cycle while nothing is written, over 50 cycles.
+std::uint64_t read_requests_per_cycle(const s7::driver& d) {
+  const std::uint32_t c0 = d.outputs().read_count.load();
+  const std::uint64_t r0 = d.requests_sent();
+  if (!eventually([&] { return d.outputs().read_count.load() >= c0 + 50; }, std::chrono::seconds(30))) return 0;
+  const std::uint64_t r1 = d.requests_sent();
+  const std::uint32_t c1 = d.outputs().read_count.load();
+  return (r1 - r0 + (c1 - c0) / 2) / (c1 - c0);
+}
+
+TEST_F(S7Driver, JoinedItemsDeliverTheValuesOfOneItemPerSignalInFewerRequests) {
+  s7_test_server server(240);
+  fill_areas(server);
+  const std::vector<std::uint64_t> outputs = [] {
+    std::vector<std::uint64_t> t{
+        // A run of every value type, then two bytes after a gap.
+        encode_tag(s7::area::data_block, 0, vt::u16, 0, 5), encode_tag(s7::area::data_block, 2, vt::s16, 0, 5),
+        encode_tag(s7::area::data_block, 4, vt::u32, 0, 5), encode_tag(s7::area::data_block, 8, vt::s32, 0, 5),
+        encode_tag(s7::area::data_block, 12, vt::real, 0, 5), encode_tag(s7::area::data_block, 20, vt::u8, 0, 5),
+        encode_tag(s7::area::data_block, 21, vt::s8, 0, 5),
+        // Bits of one byte, and one in the next byte.
+        encode_tag(s7::area::data_block, 30, vt::boolean, 0, 5),
+        encode_tag(s7::area::data_block, 30, vt::boolean, 3, 5),
+        encode_tag(s7::area::data_block, 31, vt::boolean, 1, 5),
+        encode_tag(s7::area::data_block, 30, vt::boolean, 7, 5),
+        // Alone; overlapping; odd starts and lengths; a signal bound twice.
+        encode_tag(s7::area::data_block, 40, vt::u16, 0, 5), encode_tag(s7::area::data_block, 50, vt::u32, 0, 5),
+        encode_tag(s7::area::data_block, 52, vt::u16, 0, 5), encode_tag(s7::area::data_block, 53, vt::u8, 0, 5),
+        encode_tag(s7::area::data_block, 61, vt::s16, 0, 5), encode_tag(s7::area::data_block, 63, vt::u8, 0, 5),
+        encode_tag(s7::area::data_block, 60, vt::s8, 0, 5), encode_tag(s7::area::data_block, 0, vt::u16, 0, 5),
+        // Other areas: five marker bytes and a REAL, input bits and a byte,
+        // an output word at an odd address and a lone bit, V memory.
+        encode_tag(s7::area::markers, 10, vt::real), encode_tag(s7::area::inputs, 0, vt::boolean, 2),
+        encode_tag(s7::area::inputs, 1, vt::u8), encode_tag(s7::area::inputs, 0, vt::boolean, 3),
+        encode_tag(s7::area::outputs, 3, vt::s16), encode_tag(s7::area::outputs, 5, vt::boolean, 0),
+        encode_tag(s7::area::v_memory, 40, vt::u16, 0, 9), encode_tag(s7::area::v_memory, 42, vt::s16, 0, 9),
+        // The end of data block 9: the double word runs past it and is
+        // refused, its neighbours are not. A data block the server lacks.
+        encode_tag(s7::area::data_block, 8187, vt::u8, 0, 9), encode_tag(s7::area::data_block, 8188, vt::u16, 0, 9),
+        encode_tag(s7::area::data_block, 8190, vt::u32, 0, 9), encode_tag(s7::area::data_block, 0, vt::u8, 0, 7),
+        encode_tag(s7::area::data_block, 1, vt::u8, 0, 7),
+        // Not carried by S7.
+        encode_tag(s7::area::data_block, 70, vt::lreal, 0, 5)};
+    for (std::uint32_t i = 0; i < 5; ++i) t.push_back(encode_tag(s7::area::markers, i, vt::u8));
+    // Sixty REALs: longer than one request can carry.
+    for (std::uint32_t i = 0; i < 60; ++i) t.push_back(encode_tag(s7::area::data_block, 100 + 4 * i, vt::real, 0, 1));
+    return t;
+  }();
+
+  ASSERT_TRUE(connect_s7(server.port()));
+  // The first record after connecting carries every signal, later bindings'
+  // first records those that are not 0: alike for the two compared here.
+  driver().join_items(false);
+  ASSERT_TRUE(session.bind({.outputs = {.tags = outputs, .version = 1}}));
+  ASSERT_NE(first_record(session).id, -1);
+
+  ASSERT_TRUE(session.bind({.outputs = {.tags = outputs, .version = 2}}));
+  const output_record alone = first_record(session);
+  const std::uint64_t alone_requests = read_requests_per_cycle(driver());
+
+  driver().join_items(true);
+  ASSERT_TRUE(session.bind({.outputs = {.tags = outputs, .version = 3}}));
+  const output_record joined = first_record(session);
+  const std::uint64_t joined_requests = read_requests_per_cycle(driver());
+
+  ASSERT_FALSE(alone.pairs.empty());
+  EXPECT_EQ(joined.pairs, alone.pairs);
+  std::vector<std::int32_t> values(outputs.size());
+  for (const auto& [index, value] : alone.pairs) values.at(index) = value;
+  for (std::size_t i = 0; i < outputs.size(); ++i) EXPECT_EQ(values[i], filled_value(outputs[i])) << "output " << i;
+
+  // At a PDU of 240: 97 items of their own take 7 requests; joined, 16
+  // items and the REALs' 240 bytes (cut between two REALs to fill the first
+  // request) take 3.
+  EXPECT_EQ(alone_requests, 7u);
+  EXPECT_EQ(joined_requests, 3u);
+}
+
+TEST_F(S7Driver, WritingPartOfARunLeavesTheBytesOfUnchangedNeighboursAsThePeerSetThem) {
+  s7_test_server server;
+  s7_wire_tap tap(server.port());
+  const std::vector<std::uint64_t> inputs{
+      encode_tag(s7::area::data_block, 0, vt::u16, 0, 9),      encode_tag(s7::area::data_block, 2, vt::real, 0, 9),
+      encode_tag(s7::area::data_block, 6, vt::u8, 0, 9),       encode_tag(s7::area::data_block, 7, vt::s16, 0, 9),
+      encode_tag(s7::area::data_block, 9, vt::u32, 0, 9),      encode_tag(s7::area::data_block, 20, vt::boolean, 0, 9),
+      encode_tag(s7::area::data_block, 20, vt::boolean, 1, 9), encode_tag(s7::area::data_block, 20, vt::boolean, 2, 9)};
+  ASSERT_TRUE(connect_s7(tap.port()));
+  ASSERT_TRUE(session.bind(inputs, {}));
+  // The fresh bindings' zeros: bytes 0 to 12 in one item, the bits alone.
+  ASSERT_TRUE(eventually([&] { return writes_served(server) == 4; }));
+
+  server.set_bytes(area::db9, 6, std::vector<std::uint8_t>{0x66, 0x7F, 0xFE});
+  server.set_bytes(area::db9, 20, std::vector<std::uint8_t>{0x02});
+  tap.clear();
+  ASSERT_TRUE(
+      session.deliver({{0, 0x1234}, {1, bits_of(2.5f)}, {4, static_cast<std::int32_t>(0xCAFEBABE)}, {5, 1}, {7, 1}}));
+  EXPECT_TRUE(eventually([&] { return server.bytes(area::db9, 9, 4) == big_endian(0xCAFEBABE); }));
+
+  std::vector<std::uint8_t> expected{0x12, 0x34};
+  for (const std::uint8_t b : big_endian(static_cast<std::uint32_t>(bits_of(2.5f)))) expected.push_back(b);
+  for (const std::uint8_t b : {0x66, 0x7F, 0xFE, 0xCA, 0xFE, 0xBA, 0xBE}) expected.push_back(b);
+  EXPECT_EQ(server.bytes(area::db9, 0, 13), expected);
+  EXPECT_EQ(server.bytes(area::db9, 20, 1), std::vector<std::uint8_t>{0x07}) << "bit 1 as the peer set it";
+
+  // The bits as bit writes, inputs 0 and 1 as one item of six bytes, 4 alone.
+  std::vector<std::tuple<int, int, int>> written;  // transport, amount, bit address
+  for (const wire_request& r : tap.requests())
+    if (r.write)
+      for (const wire_item& item : r.items) written.emplace_back(item.transport, item.amount, item.address);
+  EXPECT_EQ(written,
+            (std::vector<std::tuple<int, int, int>>{{0x01, 1, 160}, {0x01, 1, 162}, {0x02, 6, 0}, {0x06, 1, 72}}));
 }
 
 TEST_F(S7Driver, ABoolAtDataBlock5Byte10Bit3IsABitItemStartingAt83) {
@@ -307,6 +496,35 @@ TEST_F(S7DriverAlone, HostsRacksAndSlotsThatAddressNoControllerAreRefused) {
   p.host = "localhost";  // names are resolved to an address
   d.configure(p);
   EXPECT_TRUE(d.connect());
+}
+
+// The descriptors of this process's TCP connections to `port` on loopback.
+std::vector<int> connections_to(std::uint16_t port) {
+  std::vector<int> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    int fd = -1;
+    try {
+      fd = std::stoi(entry.path().filename().string());
+    } catch (const std::exception&) {
+      continue;
+    }
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0 && peer.sin_family == AF_INET &&
+        ntohs(peer.sin_port) == port)
+      found.push_back(fd);
+  }
+  return found;
+}
+
+TEST_F(S7DriverAlone, TheConnectionToTheControllerIsNotInheritedByProgramsStarted) {
+  s7_test_server server;
+  s7::driver d;
+  d.configure(params(server.port()));
+  ASSERT_TRUE(d.connect());
+  const std::vector<int> fds = connections_to(server.port());
+  ASSERT_EQ(fds.size(), 1u);
+  EXPECT_NE(::fcntl(fds.front(), F_GETFD) & FD_CLOEXEC, 0);
 }
 
 TEST_F(S7DriverAlone, MoreThan4096SignalsAreReadAndWritten) {

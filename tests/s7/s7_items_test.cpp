@@ -100,17 +100,32 @@ TEST(S7Items, RequestsFollowThePduLengthAndTheItemLimit) {
   EXPECT_EQ(runs(items_of(3, S7WLReal), 20, s7::request_kind::read), (std::vector<std::size_t>{}));
 }
 
-TEST(S7Items, ItemsPointAtTheirOwnSlotsPastTheReservedSize) {
+TEST(S7Items, ItemsPointAtTheirOwnDataPastTheReservedSize) {
   s7::item_list list;
   const std::size_t n = s7::item_list::reserved_items + 500;
-  for (std::size_t i = 0; i < n; ++i)
-    list.append({S7AreaDB, 1, S7WLByte, static_cast<int>(i)}, {static_cast<std::uint8_t>(i), 0, 0, 0},
-                static_cast<std::uint32_t>(i));
+  for (std::size_t i = 0; i < n; ++i) {
+    const int amount = 1 + static_cast<int>(i % 5);
+    const auto first = static_cast<std::uint32_t>(i);
+    const std::size_t j = list.append({S7AreaDB, 1, S7WLByte, static_cast<int>(i)}, amount, first, 1, false);
+    ASSERT_EQ(list.data(j).size(), static_cast<std::size_t>(amount));
+    list.data(j)[0] = static_cast<std::uint8_t>(i);
+  }
   list.attach_data();
   for (std::size_t i = 0; i < n; ++i) {
     ASSERT_EQ(list.items()[i].pdata, list.data(i).data());
     ASSERT_EQ(*static_cast<const std::uint8_t*>(list.items()[i].pdata), static_cast<std::uint8_t>(i));
   }
+}
+
+TEST(S7Items, AByteItemCountsItsWholeLengthOnceAndOneFillByteInWrites) {
+  std::vector<TS7DataItem> items(3);
+  for (auto& i : items) {
+    i.WordLen = S7WLByte;
+    i.Amount = 61;
+  }
+  // Read: 3 × 61 = 183 <= 240 − 48; write: 3 × 62 = 186 > 240 − 60, 2 × 62 <= 240 − 44.
+  EXPECT_EQ(runs(items, 240, s7::request_kind::read), (std::vector<std::size_t>{3}));
+  EXPECT_EQ(runs(items, 240, s7::request_kind::write), (std::vector<std::size_t>{2, 1}));
 }
 
 }  // namespace
