@@ -94,14 +94,15 @@ void modbus_test_server::serve() {
       const int n = modbus_receive(ctx_, query);
       if (n > 0) {
         std::lock_guard lock(mutex_);
+        // Counted before the answer leaves: whoever has the answer sees the count.
+        requests_.fetch_add(1);
         const int limit = refuse_beyond_.load();
         if (limit > 0 && quantity_of(query, modbus_get_header_length(ctx_)) > limit) {
-          modbus_reply_exception(ctx_, query, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
           refused_.fetch_add(1);
+          modbus_reply_exception(ctx_, query, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
         } else {
           modbus_reply(ctx_, query, n, map_);
         }
-        requests_.fetch_add(1);
         ++it;
       } else if (n == 0) {
         ++it;  // not for this unit

@@ -34,7 +34,7 @@ class modbus_test_server {
   bool coil(int address) const;
   std::uint16_t holding_register(int address) const;
 
-  // Requests answered so far.
+  // Requests received so far (counted before each is answered).
   std::uint64_t requests() const noexcept { return requests_.load(); }
 
   // Answers a read or multiple write of more than `count` coils or
