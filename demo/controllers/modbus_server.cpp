@@ -11,6 +11,24 @@
 
 namespace kvt::test {
 
+namespace {
+
+// The coils or registers a request asks to read or write at once; 0 for
+// the single-element functions.
+int quantity_of(const std::uint8_t* query, int header) {
+  switch (query[header]) {
+    case MODBUS_FC_READ_COILS:
+    case MODBUS_FC_READ_DISCRETE_INPUTS:
+    case MODBUS_FC_READ_HOLDING_REGISTERS:
+    case MODBUS_FC_READ_INPUT_REGISTERS:
+    case MODBUS_FC_WRITE_MULTIPLE_COILS:
+    case MODBUS_FC_WRITE_MULTIPLE_REGISTERS: return query[header + 3] << 8 | query[header + 4];
+    default: return 0;
+  }
+}
+
+}  // namespace
+
 modbus_test_server::modbus_test_server(int size, std::uint16_t port) : port_(port) {
   map_ = modbus_mapping_new(size, size, size, size);
   if (map_ == nullptr) throw std::runtime_error("modbus_mapping_new failed");
@@ -76,8 +94,15 @@ void modbus_test_server::serve() {
       const int n = modbus_receive(ctx_, query);
       if (n > 0) {
         std::lock_guard lock(mutex_);
-        modbus_reply(ctx_, query, n, map_);
+        // Counted before the answer leaves: whoever has the answer sees the count.
         requests_.fetch_add(1);
+        const int limit = refuse_beyond_.load();
+        if (limit > 0 && quantity_of(query, modbus_get_header_length(ctx_)) > limit) {
+          refused_.fetch_add(1);
+          modbus_reply_exception(ctx_, query, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+        } else {
+          modbus_reply(ctx_, query, n, map_);
+        }
         ++it;
       } else if (n == 0) {
         ++it;  // not for this unit

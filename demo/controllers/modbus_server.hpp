@@ -34,8 +34,15 @@ class modbus_test_server {
   bool coil(int address) const;
   std::uint16_t holding_register(int address) const;
 
-  // Requests answered so far.
+  // Requests received so far (counted before each is answered).
   std::uint64_t requests() const noexcept { return requests_.load(); }
+
+  // Answers a read or multiple write of more than `count` coils or
+  // registers with an "illegal data value" exception, as a device with a
+  // small request limit does; 0 (the default) refuses none.
+  void refuse_beyond(int count) noexcept { refuse_beyond_.store(count); }
+  // Requests refused that way so far.
+  std::uint64_t refused() const noexcept { return refused_.load(); }
 
  private:
   void serve();
@@ -48,6 +55,8 @@ class modbus_test_server {
   int wake_fd_[2] = {-1, -1};
   std::thread thread_;
   std::atomic<std::uint64_t> requests_{0};
+  std::atomic<int> refuse_beyond_{0};
+  std::atomic<std::uint64_t> refused_{0};
 };
 
 }  // namespace kvt::test

@@ -32,7 +32,6 @@ std::unique_ptr<client> client::open(const client_settings& settings, result_cod
   c->nodes_ = settings.nodes;
   c->nodes_.da2 = c->nodes_.sa2 = 0;
   c->error_limit_ = settings.error_limit;
-  c->resolved_.reserve(max_read_items);
   const int error = c->socket_.open(settings.timeout_ms);
   result = error == 0 ? code::ok : socket_setup_code(error);
   return c;
@@ -188,28 +187,52 @@ result_code client::write_raw_words(std::string_view address, std::span<const st
 
 result_code client::read_multiple(std::span<read_item> items) {
   // Every address is checked before anything is sent.
-  resolved_.clear();
-  for (const read_item& item : items) {
-    const auto parsed = parse_address(item.address);
-    if (!parsed) return code::bad_read_address;
-    const auto resolved =
-        resolve(family_, access_of(item.kind), service::read, parsed->area_name(), parsed->word, parsed->bit);
-    if (!resolved) return code::no_read_area;
-    resolved_.push_back(*resolved);
+  const result_code r = plan(items, false, multiple_plan_);
+  if (r != code::ok) return r;
+  return read_planned(items, multiple_plan_);
+}
+
+result_code client::plan(std::span<const read_item> items, bool ranges, read_plan& p) const {
+  return plan_reads(items, family_, ranges, p);
+}
+
+result_code client::read_words(const fins_address& start, std::size_t count, std::span<std::uint16_t> out) {
+  for (std::size_t first = 0; first < count; first += max_range_words) {
+    const std::size_t n = std::min(max_range_words, count - first);
+    fins_address at = start;
+    at.word = static_cast<std::uint16_t>(start.word + first);
+    const std::size_t length = build_memory_read(parameters(), at, static_cast<std::uint16_t>(n));
+    const result_code r =
+        transact(command::memory_area_main, command::memory_area_read, length, length_rule{2 + 2 * n});
+    if (r != code::ok) return r;
+    const std::span<const std::uint8_t> data = response_data();
+    for (std::size_t i = 0; i < n; ++i)
+      out[first + i] = static_cast<std::uint16_t>(data[2 * i] << 8 | data[2 * i + 1]);
   }
-  for (std::size_t first = 0; first < items.size(); first += max_read_items) {
-    const std::size_t n = std::min(max_read_items, items.size() - first);
+  return code::ok;
+}
+
+result_code client::read_planned(std::span<read_item> items, read_plan& p) {
+  for (const word_range& range : p.ranges) {
+    const result_code r = read_words(range.start, range.count, std::span(p.words).subspan(range.offset, range.count));
+    if (r != code::ok) return r;
+  }
+  for (const ranged_item& r : p.ranged) items[r.item].raw = raw_from_words(p.words, r, items[r.item].kind);
+
+  const std::span<const std::uint32_t> singles = p.singles;
+  for (std::size_t first = 0; first < singles.size(); first += max_read_items) {
+    const std::size_t n = std::min(max_read_items, singles.size() - first);
     std::size_t length = 0;
     std::size_t expected = 2;
-    for (std::size_t i = first; i < first + n; ++i) {
-      length = append_read_elements(parameters(), length, resolved_[i], items[i].kind);
+    for (const std::uint32_t i : singles.subspan(first, n)) {
+      length = append_read_elements(parameters(), length, p.resolved[i], items[i].kind);
       expected += response_bytes_of(items[i].kind);
     }
     const result_code r = transact(command::memory_area_main, command::multiple_read, length, length_rule{expected});
     if (r != code::ok) return r;
     const std::span<const std::uint8_t> data = response_data();
     std::size_t pos = 0;
-    for (std::size_t i = first; i < first + n; ++i) {
+    for (const std::uint32_t i : singles.subspan(first, n)) {
       items[i].raw = decode_read_item(data, pos, items[i].kind);
       pos += response_bytes_of(items[i].kind);
     }

@@ -17,6 +17,7 @@
 #include "plc/fins/codes.hpp"
 #include "plc/fins/frame.hpp"
 #include "plc/fins/read_item.hpp"
+#include "plc/fins/read_plan.hpp"
 
 namespace kvt::plc::fins {
 
@@ -65,6 +66,13 @@ class client {
   result_code write_raw_words(std::string_view address, std::span<const std::uint8_t> bytes);
   // Reads every item (24 per request) and fills its `raw`.
   result_code read_multiple(std::span<read_item> items);
+  // Plans reading `items` for this controller's family (see plan_reads).
+  result_code plan(std::span<const read_item> items, bool ranges, read_plan& plan) const;
+  // Reads `items` as `plan`, made for them, says and fills each `raw`.
+  result_code read_planned(std::span<read_item> items, read_plan& plan);
+  // Reads `count` words from `start` (word access) with memory area reads
+  // of up to max_range_words words each.
+  result_code read_words(const fins_address& start, std::size_t count, std::span<std::uint16_t> out);
 
   result_code last_error() const noexcept { return last_error_; }
   bool last_error_changed() const noexcept { return last_error_changed_; }
@@ -126,7 +134,7 @@ class client {
   std::array<std::uint8_t, max_datagram> response_{};
   std::size_t response_length_ = 0;
   std::array<std::uint8_t, 2 * max_write_elements> data_scratch_{};
-  std::vector<fins_address> resolved_;
+  read_plan multiple_plan_;  // read_multiple's
 };
 
 }  // namespace kvt::plc::fins

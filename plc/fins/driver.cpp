@@ -127,6 +127,8 @@ void driver::scan() {
     c = client_.get();
   }
   if (c == nullptr) return;
+  const bool word_runs = word_runs_.load();
+  planned_ = false;  // a new connection: the family may differ
 
   run_scan_loop(
       scan_period_us(scan_rate_.load()),
@@ -146,18 +148,25 @@ void driver::scan() {
           if (out.generation == batch.generation && out.values.size() == batch.slots.size())
             std::copy(out.values.begin(), out.values.end(), batch.slots.begin());
         }
-        read_items_.clear();
-        read_slots_.clear();
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-          const auto kind = read_kind_of(tag_type(batch.tags[i]));
-          if (!kind) continue;
-          read_item& item = read_items_.emplace_back();
-          format_address(batch.tags[i], true, item.address);
-          item.kind = *kind;
-          read_slots_.push_back(static_cast<std::uint32_t>(i));
+        if (!planned_ || planned_generation_ != batch.generation) {
+          read_items_.clear();
+          read_slots_.clear();
+          for (std::size_t i = 0; i < batch.size(); ++i) {
+            const auto kind = read_kind_of(tag_type(batch.tags[i]));
+            if (!kind) continue;
+            read_item& item = read_items_.emplace_back();
+            format_address(batch.tags[i], true, item.address);
+            item.kind = *kind;
+            read_slots_.push_back(static_cast<std::uint32_t>(i));
+          }
+          // An address that does not resolve fails the read before anything
+          // is sent, every cycle, as it would fail the controller's read.
+          if (c->plan(read_items_, word_runs, read_plan_) != code::ok) return phase_result::failed;
+          planned_generation_ = batch.generation;
+          planned_ = true;
         }
         if (read_items_.empty()) return phase_result::ok;
-        if (c->read_multiple(read_items_) != code::ok) return phase_result::failed;
+        if (c->read_planned(read_items_, read_plan_) != code::ok) return phase_result::failed;
         for (std::size_t k = 0; k < read_items_.size(); ++k) {
           const std::uint32_t i = read_slots_[k];
           store_read_value(tag_type(batch.tags[i]), read_items_[k].raw, batch.slots[i]);

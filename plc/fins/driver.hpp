@@ -1,6 +1,8 @@
 // FINS driver: an Omron controller over FINS/UDP. Each scan writes the
-// changed inputs, one memory area write per input, and reads every output
-// with multiple memory area reads of up to 24 items.
+// changed inputs, one memory area write per input, and reads every output:
+// runs of consecutive words of one area with one memory area read each,
+// where that takes fewer requests, the rest with multiple memory area reads
+// of up to 24 items.
 #pragma once
 
 #include <atomic>
@@ -35,6 +37,11 @@ class driver final : public plc::driver<void> {
   // takes effect at the next `connect`.
   void set_response_timeout(std::chrono::milliseconds timeout) noexcept;
 
+  // Whether runs of words are read with memory area reads (the default).
+  // Off, every output goes into multiple memory area reads, for comparing
+  // the two. Takes effect when the next scan starts.
+  void set_word_runs(bool on) noexcept { word_runs_.store(on); }
+
  private:
   // Written by the command thread; read by `connect` and the scan.
   std::string host_;
@@ -45,6 +52,7 @@ class driver final : public plc::driver<void> {
   std::atomic<std::uint8_t> remote_node_{0};
   std::atomic<double> scan_rate_{0.05};
   std::atomic<std::uint32_t> timeout_ms_{default_timeout_ms};
+  std::atomic<bool> word_runs_{true};
 
   // The client exists while connected. `connect` and `disconnect` (which may
   // run on a background thread after a failed scan) replace it under the
@@ -53,9 +61,13 @@ class driver final : public plc::driver<void> {
   std::unique_ptr<client> client_;
   std::atomic<bool> connected_{false};
 
-  // Scan thread only; kept between cycles so a steady scan does not allocate.
+  // Scan thread only: the outputs' read items and their plan, made again
+  // when the outputs are rebound.
   std::vector<read_item> read_items_;
   std::vector<std::uint32_t> read_slots_;  // the batch index of each item
+  read_plan read_plan_;
+  std::uint64_t planned_generation_ = 0;
+  bool planned_ = false;
 };
 
 }  // namespace kvt::plc::fins

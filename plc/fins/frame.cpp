@@ -46,6 +46,16 @@ std::size_t build_memory_write(std::span<std::uint8_t> out, const fins_address& 
   return length;
 }
 
+std::size_t build_memory_read(std::span<std::uint8_t> out, const fins_address& address, std::uint16_t count) noexcept {
+  out[0] = address.area_code;
+  out[1] = static_cast<std::uint8_t>(address.word >> 8);
+  out[2] = static_cast<std::uint8_t>(address.word);
+  out[3] = address.bit;
+  out[4] = static_cast<std::uint8_t>(count >> 8);
+  out[5] = static_cast<std::uint8_t>(count);
+  return 6;
+}
+
 std::size_t append_read_elements(std::span<std::uint8_t> out, std::size_t pos, const fins_address& address,
                                  read_kind kind) noexcept {
   const std::size_t n = elements_of(kind);

@@ -23,6 +23,7 @@ inline constexpr std::uint8_t gateway_count = 0x02;
 
 namespace command {
 inline constexpr std::uint8_t memory_area_main = 0x01;
+inline constexpr std::uint8_t memory_area_read = 0x01;
 inline constexpr std::uint8_t memory_area_write = 0x02;
 inline constexpr std::uint8_t multiple_read = 0x04;
 inline constexpr std::uint8_t controller_data_main = 0x05;
@@ -55,6 +56,10 @@ result_code check_response(std::span<const std::uint8_t, header_size> request,
 // Returns the parameter length, or 0 when it would not fit `out`.
 std::size_t build_memory_write(std::span<std::uint8_t> out, const fins_address& address, std::uint16_t count,
                                std::span<const std::uint8_t> data) noexcept;
+
+// Memory area read parameters: `count` elements from `address`. Returns
+// the parameter length (6).
+std::size_t build_memory_read(std::span<std::uint8_t> out, const fins_address& address, std::uint16_t count) noexcept;
 
 // Elements a read kind takes in a multiple read, and the response bytes
 // they bring back (each element's area code included).

@@ -181,5 +181,18 @@ TEST(FinsClient, LongWritesAreSplitAt267Elements) {
   EXPECT_EQ(s.word(sim::h, 267), 1);
 }
 
+TEST(FinsClient, LongWordReadsAreSplitAt998Words) {
+  fins_simulator s;
+  for (std::uint16_t w = 0; w < 2000; ++w) s.set_word(sim::dm, static_cast<std::uint16_t>(100 + w), w ^ 0x5A5A);
+  auto c = open_client(s);
+  ASSERT_EQ(c->read_controller_data(), fins::code::ok);
+  std::vector<std::uint16_t> words(2000);
+  ASSERT_EQ(c->read_words({0x82, 100, 0}, words.size(), words), fins::code::ok);
+  EXPECT_EQ(s.requests(sim::memory_area_read), 3u) << "998 + 998 + 4";
+  for (std::uint16_t w = 0; w < 2000; ++w) ASSERT_EQ(words[w], w ^ 0x5A5A) << w;
+  s.set_short_by(1);
+  EXPECT_EQ(c->read_words({0x82, 100, 0}, 4, words), fins::code::bad_response_length);
+}
+
 }  // namespace
 }  // namespace kvt::test

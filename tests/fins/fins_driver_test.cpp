@@ -123,9 +123,10 @@ TEST_F(FinsDriver, OutputsAreReadTwentyFourToARequest) {
   auto& s = simulator();
   std::vector<std::uint64_t> outputs;
   std::vector<std::int32_t> expected;
+  // A word apart each: no run of words to read at once.
   for (std::uint32_t i = 0; i < 25; ++i) {
-    outputs.push_back(encode_tag(af::dm, 1000 + i, vt::u16));
-    s.set_word(sim::dm, static_cast<std::uint16_t>(1000 + i), static_cast<std::uint16_t>(7 * i));
+    outputs.push_back(encode_tag(af::dm, 1000 + 2 * i, vt::u16));
+    s.set_word(sim::dm, static_cast<std::uint16_t>(1000 + 2 * i), static_cast<std::uint16_t>(7 * i));
     expected.push_back(static_cast<std::int32_t>(7 * i));
   }
   ASSERT_TRUE(connect_fins(s.port()));

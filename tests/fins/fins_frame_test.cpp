@@ -32,6 +32,13 @@ TEST(FinsFrame, MemoryAreaWriteOfOneDmWord) {
   EXPECT_EQ(bytes(p.begin(), p.begin() + n), (bytes{0x82, 0x00, 0x64, 0x00, 0x00, 0x01, 0x12, 0x34}));
 }
 
+TEST(FinsFrame, MemoryAreaReadOfDmWordsUpToTheLargestAnswer) {
+  std::array<std::uint8_t, 32> p{};
+  const std::size_t n = build_memory_read(p, {0x82, 100, 0}, 998);
+  EXPECT_EQ(bytes(p.begin(), p.begin() + n), (bytes{0x82, 0x00, 0x64, 0x00, 0x03, 0xE6}));
+  EXPECT_EQ(max_range_words, 998u) << "header, end code and 998 words fill a 2010-byte answer";
+}
+
 TEST(FinsFrame, MemoryAreaWriteOfOneCioBit) {
   std::array<std::uint8_t, 32> p{};
   const std::array<std::uint8_t, 1> data{0x01};

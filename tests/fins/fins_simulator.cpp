@@ -199,6 +199,42 @@ std::vector<std::uint8_t> fins_simulator::answer(const std::vector<std::uint8_t>
     return out;
   }
 
+  if (command == memory_area_read) {
+    if (req.size() != 18) {
+      end(req.size() < 18 ? 0x1001 : 0x1002);  // command too short or too long
+      return out;
+    }
+    const std::uint8_t code = req[12];
+    const std::uint32_t address = static_cast<std::uint32_t>(req[13] << 8 | req[14]);
+    const unsigned first_bit = req[15];
+    const std::uint32_t count = static_cast<std::uint32_t>(req[16] << 8 | req[17]);
+    const bool bits = is_bit_code(code);
+    // A CPU unit answers at most 999 words (or bits) of data per read.
+    if (count == 0 || count > 999 || (bits && first_bit > 15)) {
+      end(0x1103);
+      return out;
+    }
+    const std::uint32_t words = bits ? (first_bit + count + 15) / 16 : count;
+    if (const std::uint16_t e = check_access(code, address, words, false); e != 0) {
+      end(e);
+      return out;
+    }
+    const auto& mem = memory_of(code);
+    end(0);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (bits) {
+        const std::uint32_t at = first_bit + i;
+        out.push_back(static_cast<std::uint8_t>((mem[address + at / 16] >> (at % 16)) & 1u));
+      } else {
+        out.push_back(static_cast<std::uint8_t>(mem[address + i] >> 8));
+        out.push_back(static_cast<std::uint8_t>(mem[address + i]));
+      }
+    }
+    const std::size_t cut = std::min(short_by_.load(), out.size());
+    out.resize(out.size() - cut);
+    return out;
+  }
+
   if (command == multiple_read) {
     const std::size_t params = req.size() - 12;
     if (params == 0 || params % 4 != 0) {

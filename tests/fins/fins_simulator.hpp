@@ -1,5 +1,5 @@
 // A FINS controller on 127.0.0.1 for the tests: answers controller data
-// read, memory area write and multiple memory area read as an Omron CS/CJ
+// read, memory area read and write and multiple memory area read as an Omron CS/CJ
 // CPU does, over memory the test reads and writes. It can be silenced, made
 // to answer with an error end code, with the wrong service id, short, late,
 // or with a decoy answer from another socket first. Written from the
@@ -55,6 +55,7 @@ class fins_simulator {
   void set_decoy(bool decoy) { decoy_.store(decoy); }
 
   static constexpr std::uint16_t controller_data_read = 0x0501;
+  static constexpr std::uint16_t memory_area_read = 0x0101;
   static constexpr std::uint16_t memory_area_write = 0x0102;
   static constexpr std::uint16_t multiple_read = 0x0104;
 

@@ -2,11 +2,15 @@
 
 #include <modbus.h>
 
-#include <cstring>
+#include <cerrno>
+#include <cstdio>
+#include <span>
 #include <string>
 
 #include "plc/connection_params.hpp"
+#include "plc/modbus/tcp/requests.hpp"
 #include "plc/modbus/tcp/tag.hpp"
+#include "plc/modbus/tcp/value_codec.hpp"
 
 namespace kvt::plc::modbus::tcp {
 
@@ -14,79 +18,13 @@ namespace {
 
 constexpr std::uint32_t response_timeout_s = 1;
 
-// One input to the server. False when the request failed.
-bool write_one(modbus_t* ctx, std::int32_t flags, std::uint64_t tag, std::int32_t slot) {
-  const tag_fields f = decode_tag(tag);
-  const int width = bit_width(f.type);
-  if (width == 0) return true;  // a type this driver does not handle: skipped
-  const auto value = static_cast<std::uint32_t>(slot);
-  const auto address = static_cast<int>(f.address);
-
-  if (f.area == area::coils) {
-    if (width == 1) return modbus_write_bit(ctx, address, value != 0 ? 1 : 0) != -1;
-    std::uint8_t bits[32];
-    for (int j = 0; j < width; ++j) bits[j] = static_cast<std::uint8_t>((value >> j) & 1u);
-    return modbus_write_bits(ctx, address, width, bits) != -1;
+const char* area_name(std::uint32_t a) noexcept {
+  switch (a) {
+    case area::coils: return "coils";
+    case area::discrete_inputs: return "discrete inputs";
+    case area::holding_registers: return "holding registers";
+    default: return "input registers";
   }
-  if (f.area != area::holding_registers) return true;  // discrete inputs and input registers are read-only
-
-  const auto mask = static_cast<std::uint16_t>(1u << f.bit);
-  switch (width) {
-    case 1: {
-      if ((flags & flag::mask_write) != 0)
-        return modbus_mask_write_register(ctx, address, static_cast<std::uint16_t>(~mask),
-                                          value != 0 ? mask : std::uint16_t{0}) != -1;
-      std::uint16_t reg = 0;
-      if (modbus_read_registers(ctx, address, 1, &reg) != 1) return false;
-      reg = value != 0 ? static_cast<std::uint16_t>(reg | mask) : static_cast<std::uint16_t>(reg & ~mask);
-      return modbus_write_register(ctx, address, reg) != -1;
-    }
-    case 8: return modbus_write_register(ctx, address, static_cast<std::uint16_t>(value & 0xFF)) != -1;
-    case 16: return modbus_write_register(ctx, address, static_cast<std::uint16_t>(value & 0xFFFF)) != -1;
-    default: {
-      std::uint16_t regs[2];
-      split_words(value, (flags & flag::high_word_first) != 0, regs);
-      return modbus_write_registers(ctx, address, 2, regs) != -1;
-    }
-  }
-}
-
-// One output from the server into `slot`. False when the request failed.
-bool read_one(modbus_t* ctx, std::int32_t flags, std::uint64_t tag, std::int32_t& slot) {
-  const tag_fields f = decode_tag(tag);
-  const int width = bit_width(f.type);
-  if (width == 0) return true;  // skipped: the output stays 0
-  const auto address = static_cast<int>(f.address);
-
-  if (f.area == area::coils || f.area == area::discrete_inputs) {
-    std::uint8_t bits[32] = {};
-    const int n = f.area == area::coils ? modbus_read_bits(ctx, address, width, bits)
-                                        : modbus_read_input_bits(ctx, address, width, bits);
-    if (n == -1) return false;
-    std::uint32_t value = 0;
-    if (width == 1)
-      value = (bits[0] >> f.bit) & 1u;
-    else
-      for (int j = 0; j < width; ++j) value |= static_cast<std::uint32_t>(bits[j] & 1u) << j;
-    slot = static_cast<std::int32_t>(value);
-    return true;
-  }
-  if (f.area != area::holding_registers && f.area != area::input_registers) return true;
-
-  std::uint16_t regs[2] = {};
-  const int count = width == 32 ? 2 : 1;
-  const int n = f.area == area::holding_registers ? modbus_read_registers(ctx, address, count, regs)
-                                                  : modbus_read_input_registers(ctx, address, count, regs);
-  if (n == -1) return false;
-  std::uint32_t value = 0;
-  switch (width) {
-    case 1: value = (regs[0] >> f.bit) & 1u; break;
-    case 8: value = regs[0] & 0xFFu; break;
-    case 16: value = regs[0]; break;
-    default: value = join_words(regs, (flags & flag::high_word_first) != 0); break;
-  }
-  slot = static_cast<std::int32_t>(value);
-  return true;
 }
 
 }  // namespace
@@ -138,6 +76,7 @@ bool driver::connect() {
   }
   modbus_set_response_timeout(ctx, response_timeout_s, 0);
   context_ = ctx;
+  peer_ = host_ + ":" + service;
   connected_.store(1);
   start();
   return true;
@@ -165,21 +104,155 @@ void driver::scan() {
   }
   if (ctx == nullptr) return;
   const std::int32_t flags = flags_.load();
+  const bool grouping = grouping_.load();
+  // A new connection: plan afresh, and give refused ranges another chance.
+  read_plan_.valid = false;
+  write_plan_.valid = false;
+  refused_.clear();
+  told_refusal_ = false;
+  run_.reserve(max_write_bits);
 
   // A failed request ends the phase at once: on a broken link every further
   // request would wait out its own time-out first.
   run_scan_loop(
       scan_period_us(scan_rate_.load()),
       [&](const write_batch<void>& batch) {
+        if (grouping) return write_grouped(ctx, flags, batch) ? phase_result::ok : phase_result::failed;
         for (std::size_t i = 0; i < batch.size(); ++i)
           if (!write_one(ctx, flags, batch.tags[i], batch.values[i])) return phase_result::failed;
         return phase_result::ok;
       },
       [&](read_batch<void>& batch) {
+        if (grouping) return read_grouped(ctx, flags, batch) ? phase_result::ok : phase_result::failed;
         for (std::size_t i = 0; i < batch.size(); ++i)
           if (!read_one(ctx, flags, batch.tags[i], batch.slots[i])) return phase_result::failed;
         return phase_result::ok;
       });
+}
+
+bool driver::write_grouped(modbus_t* ctx, std::int32_t flags, const write_batch<void>& batch) {
+  write_plan& plan = write_plan_;
+  if (!plan.valid || plan.generation != batch.generation) {
+    {
+      auto& table = inputs();
+      std::lock_guard lock(table.mutex);
+      plan.valid = table.generation == batch.generation;
+      if (plan.valid) input_tags_.assign(table.tags.begin(), table.tags.end());
+    }
+    if (!plan.valid) {
+      // Rebound since the batch was taken: nothing to plan it with, so it
+      // goes one input per request.
+      for (std::size_t i = 0; i < batch.size(); ++i)
+        if (!write_one(ctx, flags, batch.tags[i], batch.values[i])) return false;
+      return true;
+    }
+    plan_writes(input_tags_, plan);
+    plan.generation = batch.generation;
+  }
+
+  for (std::size_t k = 0; k < batch.size(); ++k) plan.dirty_at[batch.indices[k]] = static_cast<std::int32_t>(k);
+  bool ok = true;
+  // Inputs that go alone, in index order.
+  for (std::size_t k = 0; ok && k < batch.size(); ++k)
+    if (plan.grouped[batch.indices[k]] == 0) ok = write_one(ctx, flags, batch.tags[k], batch.values[k]);
+  // The others in runs of consecutive addresses.
+  run_.clear();
+  address_range run;
+  for (std::size_t o = 0; ok && o < plan.order.size(); ++o) {
+    const std::int32_t k = plan.dirty_at[plan.order[o]];
+    if (k < 0) continue;
+    const tag_fields f = decode_tag(batch.tags[static_cast<std::size_t>(k)]);
+    const std::uint32_t n = extent(f);
+    const std::uint32_t limit = f.area == area::coils ? max_write_bits : max_write_registers;
+    if (!run_.empty() && f.area == run.area && f.address == run.end && run.end + n - run.first <= limit) {
+      run_.push_back(static_cast<std::uint32_t>(k));
+      run.end += n;
+      continue;
+    }
+    if (!run_.empty()) ok = write_run(ctx, flags, batch, run_.size());
+    run_.clear();
+    run_.push_back(static_cast<std::uint32_t>(k));
+    run = {f.area, f.address, f.address + n};
+  }
+  if (ok && !run_.empty()) ok = write_run(ctx, flags, batch, run_.size());
+  for (std::size_t k = 0; k < batch.size(); ++k) plan.dirty_at[batch.indices[k]] = -1;
+  return ok;
+}
+
+bool driver::write_run(modbus_t* ctx, std::int32_t flags, const write_batch<void>& batch, std::size_t n) {
+  const auto members = std::span<const std::uint32_t>(run_.data(), n);
+  if (n > 1) {
+    const tag_fields head = decode_tag(batch.tags[members[0]]);
+    const bool high_word_first = (flags & flag::high_word_first) != 0;
+    address_range range{head.area, head.address, head.address};
+    for (const std::uint32_t k : members) {
+      const tag_fields f = decode_tag(batch.tags[k]);
+      const auto value = static_cast<std::uint32_t>(batch.values[k]);
+      const int width = bit_width(f.type);
+      if (head.area == area::coils)
+        bits_of_value(value, width, bits_ + (range.end - range.first));
+      else
+        registers_of_value(value, width, high_word_first, registers_ + (range.end - range.first));
+      range.end += extent(f);
+    }
+    if (!refused_.covers(range)) {
+      const std::uint32_t count = range.end - range.first;
+      if (head.area == area::coils ? write_coils(ctx, range.first, count, bits_)
+                                   : write_registers(ctx, range.first, count, registers_))
+        return true;
+      if (!refused()) return false;
+      refuse(range, "write");
+    }
+  }
+  for (const std::uint32_t k : members)
+    if (!write_one(ctx, flags, batch.tags[k], batch.values[k])) return false;
+  return true;
+}
+
+bool driver::read_grouped(modbus_t* ctx, std::int32_t flags, read_batch<void>& batch) {
+  if (!read_plan_.valid || read_plan_.generation != batch.generation) {
+    plan_reads(batch.tags, refused_, read_plan_);
+    read_plan_.generation = batch.generation;
+    read_plan_.valid = true;
+  }
+  const bool high_word_first = (flags & flag::high_word_first) != 0;
+  for (read_request& r : read_plan_.requests) {
+    const auto members = std::span<const std::uint32_t>(read_plan_.members).subspan(r.first, r.members);
+    if (!r.single) {
+      const bool bits = is_bit_area(r.range.area);
+      const std::uint32_t count = r.range.end - r.range.first;
+      if (bits ? read_bits(ctx, r.range.area, r.range.first, count, bits_)
+               : read_registers(ctx, r.range.area, r.range.first, count, registers_)) {
+        for (const std::uint32_t i : members) {
+          const tag_fields f = decode_tag(batch.tags[i]);
+          const std::uint32_t at = f.address - r.range.first;
+          const int width = bit_width(f.type);
+          batch.slots[i] = static_cast<std::int32_t>(
+              bits ? value_of_bits(bits_ + at, width, f.bit)
+                   : value_of_registers(registers_ + at, width, f.bit, high_word_first));
+        }
+        continue;
+      }
+      if (!refused()) return false;
+      r.single = true;
+      refuse(r.range, "read");
+    }
+    for (const std::uint32_t i : members)
+      if (!read_one(ctx, flags, batch.tags[i], batch.slots[i])) return false;
+  }
+  return true;
+}
+
+void driver::refuse(const address_range& range, const char* what) {
+  const int error = errno;
+  refused_.add(range);
+  if (told_refusal_) return;
+  told_refusal_ = true;
+  std::fprintf(stderr,
+               "modbus %s: the server refused to %s %u %s from address %u in one request (%s); "
+               "signals there now go one request each\n",
+               peer_.c_str(), what, range.end - range.first, area_name(range.area), range.first,
+               modbus_strerror(error));
 }
 
 }  // namespace kvt::plc::modbus::tcp
