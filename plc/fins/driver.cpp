@@ -140,14 +140,7 @@ void driver::scan() {
         return failure == code::ok ? phase_result::ok : phase_result::failed;
       },
       [&](read_batch<void>& batch) {
-        // Slots start from the values held, so that narrow types keep their
-        // upper bytes and skipped types their whole slot.
-        {
-          auto& out = outputs();
-          std::lock_guard lock(out.mutex);
-          if (out.generation == batch.generation && out.values.size() == batch.slots.size())
-            std::copy(out.values.begin(), out.values.end(), batch.slots.begin());
-        }
+        keep_held_values(batch);
         if (!planned_ || planned_generation_ != batch.generation) {
           read_items_.clear();
           read_slots_.clear();
