@@ -1,12 +1,5 @@
 #include "ads/ads_simulator.hpp"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -23,7 +16,6 @@ using ads_sim::reader;
 
 namespace {
 
-constexpr auto poll_step = std::chrono::milliseconds(50);
 constexpr std::size_t ams_tcp_header = 6;
 constexpr std::size_t ams_header = 32;
 constexpr std::uint16_t router_port_connect = 0x1000;
@@ -32,30 +24,6 @@ constexpr std::uint16_t flag_response = 0x0001;
 constexpr std::uint16_t reply_flags = 0x0005;  // response, ADS command
 // A frame larger than this closes the connection: no ADS request needs it.
 constexpr std::uint32_t largest_frame = 8 * 1024 * 1024;
-
-bool read_exact(int fd, std::uint8_t* out, std::size_t n, const std::atomic<bool>& stop) {
-  std::size_t got = 0;
-  while (got < n) {
-    if (stop.load()) return false;
-    pollfd p{fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, static_cast<int>(poll_step.count()));
-    if (r < 0) return false;
-    if (r == 0) continue;
-    const ssize_t k = ::recv(fd, out + got, n - got, 0);
-    if (k <= 0) return false;
-    got += static_cast<std::size_t>(k);
-  }
-  return true;
-}
-
-void send_all(int fd, const std::uint8_t* data, std::size_t n) {
-  std::size_t sent = 0;
-  while (sent < n) {
-    const ssize_t k = ::send(fd, data + sent, n - sent, MSG_NOSIGNAL);
-    if (k <= 0) return;
-    sent += static_cast<std::size_t>(k);
-  }
-}
 
 // A successful Read or Read Write reply (whole frame) with one data byte
 // more (a zero) or less, every length field made to agree; other replies
@@ -87,167 +55,83 @@ bool is_signed(const ads_sim::basic_type& t) { return t.adst == 2 || t.adst == 3
 
 }  // namespace
 
+// What the simulator keeps of one TCP connection while serving it.
 struct ads_simulator::client {
-  explicit client(int f) : fd(f) {}
-  ~client() { ::close(fd); }
-  client(const client&) = delete;
-  client& operator=(const client&) = delete;
-  const int fd;
   std::set<std::uint32_t> notifications;  // guarded by the simulator's mutex
-  std::atomic<bool> done{false};
 };
 
 // --- lifetime ------------------------------------------------------------------
 
-ads_simulator::ads_simulator(std::uint16_t port) : port_(port) {
+ads_simulator::ads_simulator(std::uint16_t port)
+    : listener_(
+          "ads simulator", port, [this](loopback_connection& link) { serve(link); },
+          [this] {
+            std::lock_guard lock(mutex_);
+            return !refusing_now();
+          }) {
   load_default_symbols();
   start();
 }
 
 ads_simulator::~ads_simulator() { stop(); }
 
-void ads_simulator::open_listener() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("ads simulator: socket");
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port_);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
-    ::close(fd);
-    throw std::runtime_error("ads simulator: cannot listen on 127.0.0.1:" + std::to_string(port_));
-  }
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
-  listen_fd_ = fd;
-}
-
-void ads_simulator::start() {
-  if (running_.load()) return;
-  open_listener();
-  stop_.store(false);
-  running_.store(true);
-  acceptor_ = std::thread([this] { accept_loop(); });
-}
+void ads_simulator::start() { listener_.start(); }
 
 void ads_simulator::stop() {
-  if (!running_.load()) return;
-  stop_.store(true);
-  acceptor_.join();
-  ::close(listen_fd_);
-  listen_fd_ = -1;
-  std::vector<std::pair<std::thread, std::shared_ptr<client>>> finishing;
-  {
-    std::lock_guard lock(clients_mutex_);
-    for (auto& [thread, c] : clients_) ::shutdown(c->fd, SHUT_RDWR);
-    finishing.swap(clients_);
-  }
-  for (auto& [thread, c] : finishing) thread.join();
-  {
-    std::lock_guard lock(mutex_);
-    handles_.clear();
-  }
-  running_.store(false);
+  if (!listener_.running()) return;
+  listener_.stop();
+  std::lock_guard lock(mutex_);
+  handles_.clear();
 }
 
 bool ads_simulator::refusing_now() const {
   return refusing_ || std::chrono::steady_clock::now() < refuse_until_;
 }
 
-void ads_simulator::accept_loop() {
-  while (!stop_.load()) {
-    pollfd p{listen_fd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(poll_step.count())) <= 0) continue;
-    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    bool refuse = false;
-    {
-      std::lock_guard lock(mutex_);
-      ++accepted_;
-      refuse = refusing_now();
-    }
-    if (refuse) {
-      // A zero linger time makes close() reset the connection.
-      const linger reset{1, 0};
-      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-      ::close(fd);
-      continue;
-    }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    auto c = std::make_shared<client>(fd);
-    std::lock_guard lock(clients_mutex_);
-    for (auto it = clients_.begin(); it != clients_.end();) {
-      if (it->second->done.load()) {
-        it->first.join();
-        it = clients_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    clients_.emplace_back(std::thread([this, c] { serve(c); }), c);
-  }
-}
-
-void ads_simulator::serve(std::shared_ptr<client> c) {
-  {
-    std::lock_guard lock(mutex_);
-    ++open_;
-  }
+void ads_simulator::serve(loopback_connection& link) {
+  client c;
   bytes frame;
-  while (!stop_.load()) {
+  while (!link.stopping()) {
     frame.resize(ams_tcp_header);
-    if (!read_exact(c->fd, frame.data(), ams_tcp_header, stop_)) break;
+    if (!link.receive(frame.data(), ams_tcp_header)) break;
     const std::uint32_t length = reader(frame.data() + 2, 4).u32();
     if (length > largest_frame) break;
     frame.resize(ams_tcp_header + length);
-    if (length > 0 && !read_exact(c->fd, frame.data() + ams_tcp_header, length, stop_)) break;
+    if (length > 0 && !link.receive(frame.data() + ams_tcp_header, length)) break;
     outcome out;
     std::optional<injected> spoil;
     {
       std::lock_guard lock(mutex_);
-      out = handle(*c, frame);
+      out = handle(c, frame);
       if (out.plc && !out.ads_error_injected && !faults_.empty() && !faults_.front().ads_error) {
         spoil = faults_.front();
         faults_.pop_front();
       }
     }
-    if (out.plc && delay_ms_.load() > 0) {
-      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms_.load());
-      while (std::chrono::steady_clock::now() < until && !stop_.load()) std::this_thread::sleep_for(poll_step / 5);
-    }
+    if (out.plc) link.pause(std::chrono::milliseconds(delay_ms_.load()));
     bytes& r = out.reply;
     if (!r.empty()) {
       if (!spoil) {
-        send_all(c->fd, r.data(), r.size());
+        link.send(r.data(), r.size());
       } else if (spoil->what == fault::lying_length) {
         const std::uint32_t data_length = reader(r.data() + ams_tcp_header + 20, 4).u32();
         ads_sim::set_u32(r, ams_tcp_header + 20, data_length + 4);
-        send_all(c->fd, r.data(), r.size());
+        link.send(r.data(), r.size());
       } else if (spoil->what == fault::short_header) {
         ads_sim::set_u32(r, 2, 20);
-        send_all(c->fd, r.data(), ams_tcp_header + 20);
+        link.send(r.data(), ams_tcp_header + 20);
       } else if (spoil->what == fault::short_data || spoil->what == fault::long_data) {
         resize_read_data(r, spoil->what == fault::long_data);
-        send_all(c->fd, r.data(), r.size());
+        link.send(r.data(), r.size());
       } else if (spoil->what == fault::close_mid_reply) {
-        send_all(c->fd, r.data(), r.size() / 2);
+        link.send(r.data(), r.size() / 2);
         out.close_after = true;
       }  // silent: nothing
     }
     if (out.close_after) break;
   }
-  ::shutdown(c->fd, SHUT_RDWR);
-  {
-    std::lock_guard lock(mutex_);
-    notifications_open_ -= c->notifications.size();
-    c->notifications.clear();
-    --open_;
-  }
-  c->done.store(true);
+  std::lock_guard lock(mutex_);
+  notifications_open_ -= c.notifications.size();
 }
 
 // --- framing ---------------------------------------------------------------------
@@ -473,8 +357,7 @@ void ads_simulator::drop_connections(std::chrono::milliseconds refuse_for) {
     std::lock_guard lock(mutex_);
     refuse_until_ = std::chrono::steady_clock::now() + refuse_for;
   }
-  std::lock_guard lock(clients_mutex_);
-  for (auto& [thread, c] : clients_) ::shutdown(c->fd, SHUT_RDWR);
+  listener_.close_connections();
 }
 
 void ads_simulator::set_refusing(bool refusing) {
@@ -502,15 +385,9 @@ void ads_simulator::clear_faults() {
 
 // --- counters ------------------------------------------------------------------------
 
-std::size_t ads_simulator::connections_accepted() const {
-  std::lock_guard lock(mutex_);
-  return accepted_;
-}
+std::size_t ads_simulator::connections_accepted() const { return listener_.accepted(); }
 
-std::size_t ads_simulator::connections_open() const {
-  std::lock_guard lock(mutex_);
-  return open_;
-}
+std::size_t ads_simulator::connections_open() const { return listener_.open(); }
 
 std::size_t ads_simulator::port_connects() const {
   std::lock_guard lock(mutex_);

@@ -117,15 +117,14 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ads/ads_sim_symbols.hpp"
+#include "support/loopback_listener.hpp"
 
 namespace kvt::test {
 
@@ -150,12 +149,12 @@ class ads_simulator {
   ads_simulator(const ads_simulator&) = delete;
   ads_simulator& operator=(const ads_simulator&) = delete;
 
-  std::uint16_t port() const noexcept { return port_; }
+  std::uint16_t port() const noexcept { return listener_.port(); }
   net_id id() const;
   void set_net_id(const net_id& id);
   void stop();
   void start();  // on the same port; throws when it cannot listen
-  bool running() const noexcept { return running_.load(); }
+  bool running() const noexcept { return listener_.running(); }
 
   // --- symbols and values --------------------------------------------------
   void load_default_symbols();
@@ -229,9 +228,7 @@ class ads_simulator {
     std::uint32_t code = 0;
   };
 
-  void open_listener();
-  void accept_loop();
-  void serve(std::shared_ptr<client> c);
+  void serve(loopback_connection& link);
   outcome handle(client& c, const std::vector<std::uint8_t>& frame);
   outcome router_command(client& c, std::uint16_t command, const std::vector<std::uint8_t>& data);
   // ADS layer: the reply data (result first) for one command.
@@ -249,14 +246,6 @@ class ads_simulator {
   const ads_sim::symbol* by_handle(std::uint32_t handle) const;
   bool refusing_now() const;
 
-  std::uint16_t port_ = 0;
-  int listen_fd_ = -1;
-  std::atomic<bool> running_{false};
-  std::atomic<bool> stop_{false};
-  std::thread acceptor_;
-  std::vector<std::pair<std::thread, std::shared_ptr<client>>> clients_;  // guarded by clients_mutex_
-  std::mutex clients_mutex_;
-
   mutable std::mutex mutex_;  // everything below
   ads_sim::symbol_table table_;
   net_id net_id_{127, 0, 0, 1, 1, 1};
@@ -270,8 +259,6 @@ class ads_simulator {
   bool refusing_ = false;
   std::chrono::steady_clock::time_point refuse_until_{};
   std::deque<injected> faults_;
-  std::size_t accepted_ = 0;
-  std::size_t open_ = 0;
   std::size_t port_connects_ = 0;
   std::map<std::uint16_t, std::size_t> commands_;
   std::map<std::uint32_t, std::size_t> groups_;
@@ -280,6 +267,10 @@ class ads_simulator {
 
   std::atomic<unsigned> delay_ms_{0};
   std::atomic<std::uint32_t> max_sum_items_{500};
+
+  // Declared last, so destroyed first: no connection's thread outlives the
+  // state it serves from.
+  loopback_listener listener_;
 };
 
 }  // namespace kvt::test

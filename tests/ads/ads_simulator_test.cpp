@@ -3,12 +3,6 @@
 // arrives, and its symbol listing is the simulator's. Then the raw frames
 // the device answers for the sum commands, errors and the router's port
 // connect, built here byte by byte.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -20,6 +14,7 @@
 #include <vector>
 
 #include "ads/ads_simulator.hpp"
+#include "support/loopback_client.hpp"
 #include "support/node_tools.hpp"
 
 namespace kvt::test {
@@ -118,35 +113,11 @@ void u32(bytes& b, std::uint32_t v) {
 }
 void text(bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
 
-class wire {
+// The loopback client with whole AMS/TCP frames.
+class wire : public loopback_client {
  public:
-  explicit wire(std::uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    timeval tv{3, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  }
-  ~wire() { ::close(fd_); }
-  wire(const wire&) = delete;
-  wire& operator=(const wire&) = delete;
-  bool connected() const { return connected_; }
-  bool send(const bytes& b) { return ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size()); }
-  // Up to `n` bytes, fewer when the peer closes or stays silent.
-  bytes receive(std::size_t n) {
-    bytes out(n);
-    std::size_t got = 0;
-    while (got < n) {
-      const ssize_t k = ::recv(fd_, out.data() + got, n - got, 0);
-      if (k <= 0) break;
-      got += static_cast<std::size_t>(k);
-    }
-    out.resize(got);
-    return out;
-  }
+  using loopback_client::loopback_client;
+
   // One whole frame as the AMS/TCP header announces it.
   bytes frame() {
     bytes head = receive(6);
@@ -156,10 +127,6 @@ class wire {
     head.insert(head.end(), rest.begin(), rest.end());
     return head;
   }
-
- private:
-  int fd_ = -1;
-  bool connected_ = false;
 };
 
 // An ADS request from 127.0.0.1.1.20:32750 to 127.0.0.1.1.1:`port`.

@@ -1,13 +1,5 @@
 #include "eip/eip_simulator.hpp"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -42,33 +34,6 @@ constexpr std::uint16_t item_connected_address = 0x00A1;
 constexpr std::uint16_t item_connected_data = 0x00B1;
 constexpr std::uint16_t item_unconnected_data = 0x00B2;
 
-constexpr auto poll_step = std::chrono::milliseconds(50);
-
-// Waits for `n` bytes; false on end of stream, error or stop.
-bool read_exact(int fd, std::uint8_t* out, std::size_t n, const std::atomic<bool>& stop) {
-  std::size_t got = 0;
-  while (got < n) {
-    if (stop.load()) return false;
-    pollfd p{fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, static_cast<int>(poll_step.count()));
-    if (r < 0) return false;
-    if (r == 0) continue;
-    const ssize_t k = ::recv(fd, out + got, n - got, 0);
-    if (k <= 0) return false;
-    got += static_cast<std::size_t>(k);
-  }
-  return true;
-}
-
-void send_all(int fd, const std::uint8_t* data, std::size_t n) {
-  std::size_t sent = 0;
-  while (sent < n) {
-    const ssize_t k = ::send(fd, data + sent, n - sent, MSG_NOSIGNAL);
-    if (k <= 0) return;
-    sent += static_cast<std::size_t>(k);
-  }
-}
-
 // A type's bytes as a signed integer (sign-extended for the signed types).
 std::int64_t load_integer(const std::uint8_t* p, std::uint8_t type) {
   const std::uint32_t size = eip_sim::type_size(type);
@@ -92,105 +57,32 @@ bool is_integer(std::uint8_t type) {
 
 }  // namespace
 
+// What the simulator keeps of one TCP connection while serving it.
 struct eip_simulator::client {
-  explicit client(int f) : fd(f) {}
-  ~client() { ::close(fd); }
-  client(const client&) = delete;
-  client& operator=(const client&) = delete;
-  const int fd;
   std::uint32_t session = 0;  // guarded by the simulator's mutex
-  std::atomic<bool> done{false};
 };
 
 // --- lifetime -------------------------------------------------------------
 
-eip_simulator::eip_simulator(flavour kind, std::uint16_t port) : kind_(kind), port_(port) {
+eip_simulator::eip_simulator(flavour kind, std::uint16_t port)
+    : kind_(kind), listener_("eip simulator", port, [this](loopback_connection& link) { serve(link); }) {
   load_default_tags();
   start();
 }
 
 eip_simulator::~eip_simulator() { stop(); }
 
-void eip_simulator::open_listener() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("eip simulator: socket");
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port_);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
-    ::close(fd);
-    throw std::runtime_error("eip simulator: cannot listen on 127.0.0.1:" + std::to_string(port_));
-  }
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
-  listen_fd_ = fd;
-}
-
-void eip_simulator::start() {
-  if (running_.load()) return;
-  open_listener();
-  stop_.store(false);
-  running_.store(true);
-  acceptor_ = std::thread([this] { accept_loop(); });
-}
+void eip_simulator::start() { listener_.start(); }
 
 void eip_simulator::stop() {
-  if (!running_.load()) return;
-  stop_.store(true);
-  acceptor_.join();
-  ::close(listen_fd_);
-  listen_fd_ = -1;
-  std::vector<std::pair<std::thread, std::shared_ptr<client>>> finishing;
-  {
-    std::lock_guard lock(clients_mutex_);
-    for (auto& [thread, c] : clients_) ::shutdown(c->fd, SHUT_RDWR);
-    finishing.swap(clients_);
-  }
-  for (auto& [thread, c] : finishing) thread.join();
-  finishing.clear();
-  {
-    std::lock_guard lock(mutex_);
-    connections_.clear();
-    sessions_open_ = 0;
-  }
-  running_.store(false);
+  if (!listener_.running()) return;
+  listener_.stop();
+  std::lock_guard lock(mutex_);
+  connections_.clear();
+  sessions_open_ = 0;
 }
 
-void eip_simulator::close_connections() {
-  std::lock_guard lock(clients_mutex_);
-  for (auto& [thread, c] : clients_) ::shutdown(c->fd, SHUT_RDWR);
-}
-
-void eip_simulator::accept_loop() {
-  while (!stop_.load()) {
-    pollfd p{listen_fd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(poll_step.count())) <= 0) continue;
-    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    auto c = std::make_shared<client>(fd);
-    {
-      std::lock_guard lock(mutex_);
-      ++tcp_accepted_;
-    }
-    std::lock_guard lock(clients_mutex_);
-    // Threads of connections that have ended are joined here.
-    for (auto it = clients_.begin(); it != clients_.end();) {
-      if (it->second->done.load()) {
-        it->first.join();
-        it = clients_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    clients_.emplace_back(std::thread([this, c] { serve(c); }), c);
-  }
-}
+void eip_simulator::close_connections() { listener_.close_connections(); }
 
 void eip_simulator::forget(const client* c) {
   if (c->session != 0 && sessions_open_ > 0) --sessions_open_;
@@ -199,52 +91,42 @@ void eip_simulator::forget(const client* c) {
   }
 }
 
-void eip_simulator::serve(std::shared_ptr<client> c) {
+void eip_simulator::serve(loopback_connection& link) {
+  client c;
   bytes header(24);
   bytes body;
-  while (!stop_.load()) {
-    if (!read_exact(c->fd, header.data(), header.size(), stop_)) break;
+  while (!link.stopping()) {
+    if (!link.receive(header.data(), header.size())) break;
     body.resize(static_cast<std::size_t>(header[2] | header[3] << 8));
-    if (!body.empty() && !read_exact(c->fd, body.data(), body.size(), stop_)) break;
+    if (!body.empty() && !link.receive(body.data(), body.size())) break;
     outcome out;
     std::optional<injected_fault> transport_fault;
     {
       std::lock_guard lock(mutex_);
-      out = handle(*c, header, body);
+      out = handle(c, header, body);
       if (out.data_reply && !transport_faults_.empty()) {
         transport_fault = transport_faults_.front();
         transport_faults_.pop_front();
       }
     }
-    if (out.data_reply) {
-      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms_.load());
-      while (std::chrono::steady_clock::now() < until && !stop_.load()) {
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            poll_step, until - std::chrono::steady_clock::now()));
-      }
-    }
+    if (out.data_reply) link.pause(std::chrono::milliseconds(delay_ms_.load()));
     if (!out.reply.empty()) {
       if (!transport_fault) {
-        send_all(c->fd, out.reply.data(), out.reply.size());
+        link.send(out.reply.data(), out.reply.size());
       } else if (transport_fault->what == fault::short_header) {
-        send_all(c->fd, out.reply.data(), 10);
+        link.send(out.reply.data(), 10);
       } else if (transport_fault->what == fault::lying_length) {
         eip_sim::set_u16(out.reply, 2, static_cast<std::uint32_t>(out.reply.size() - 24 + 16));
-        send_all(c->fd, out.reply.data(), out.reply.size());
+        link.send(out.reply.data(), out.reply.size());
       } else if (transport_fault->what == fault::close_mid_reply) {
-        send_all(c->fd, out.reply.data(), out.reply.size() / 2);
+        link.send(out.reply.data(), out.reply.size() / 2);
         out.close_after = true;
       }  // silent: nothing
     }
     if (out.close_after) break;
   }
-  ::shutdown(c->fd, SHUT_RDWR);
-  {
-    std::lock_guard lock(mutex_);
-    forget(c.get());
-    c->session = 0;
-  }
-  c->done.store(true);
+  std::lock_guard lock(mutex_);
+  forget(&c);
 }
 
 // --- encapsulation ----------------------------------------------------------
@@ -414,8 +296,8 @@ bytes eip_simulator::list_identity() const {
   // Socket address, big-endian: family, port, address, zero padding.
   item.push_back(0x00);
   item.push_back(0x02);
-  item.push_back(static_cast<std::uint8_t>(port_ >> 8));
-  item.push_back(static_cast<std::uint8_t>(port_));
+  item.push_back(static_cast<std::uint8_t>(port() >> 8));
+  item.push_back(static_cast<std::uint8_t>(port()));
   for (const std::uint8_t b : {127, 0, 0, 1}) item.push_back(b);
   item.resize(item.size() + 8, 0);
   put_bytes(item, identity);
@@ -722,7 +604,7 @@ std::size_t eip_simulator::counter(const std::size_t& field) const {
 
 std::size_t eip_simulator::sessions_registered() const { return counter(sessions_registered_); }
 std::size_t eip_simulator::sessions_open() const { return counter(sessions_open_); }
-std::size_t eip_simulator::tcp_connections_accepted() const { return counter(tcp_accepted_); }
+std::size_t eip_simulator::tcp_connections_accepted() const { return listener_.accepted(); }
 std::size_t eip_simulator::forward_opens_accepted() const { return counter(forward_opens_accepted_); }
 std::size_t eip_simulator::forward_closes() const { return counter(forward_closes_); }
 std::size_t eip_simulator::connections_open() const {

@@ -111,13 +111,12 @@
 #include <cstdint>
 #include <deque>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "eip/eip_sim_tags.hpp"
+#include "support/loopback_listener.hpp"
 
 namespace kvt::test {
 
@@ -170,12 +169,12 @@ class eip_simulator {
   eip_simulator(const eip_simulator&) = delete;
   eip_simulator& operator=(const eip_simulator&) = delete;
 
-  std::uint16_t port() const noexcept { return port_; }
+  std::uint16_t port() const noexcept { return listener_.port(); }
   flavour kind() const noexcept { return kind_; }
   void stop();
   // Listens again on the same port (after stop()); throws when it cannot.
   void start();
-  bool running() const noexcept { return running_.load(); }
+  bool running() const noexcept { return listener_.running(); }
   // Closes every client connection (sessions and connections go with
   // them); the listener stays.
   void close_connections();
@@ -305,9 +304,7 @@ class eip_simulator {
     std::uint16_t extended = 0;
   };
 
-  void open_listener();
-  void accept_loop();
-  void serve(std::shared_ptr<client> c);
+  void serve(loopback_connection& link);
   void forget(const client* c);
   outcome handle(client& c, const std::vector<std::uint8_t>& header, const std::vector<std::uint8_t>& body);
   std::vector<std::uint8_t> rr_data(client& c, const std::vector<std::uint8_t>& body, bool& ok);
@@ -337,13 +334,6 @@ class eip_simulator {
   std::size_t counter(const std::size_t& field) const;
 
   const flavour kind_;
-  std::uint16_t port_ = 0;
-  int listen_fd_ = -1;
-  std::atomic<bool> running_{false};
-  std::atomic<bool> stop_{false};
-  std::thread acceptor_;
-  std::vector<std::pair<std::thread, std::shared_ptr<client>>> clients_;  // guarded by clients_mutex_
-  std::mutex clients_mutex_;
 
   mutable std::mutex mutex_;  // everything below
   mutable eip_sim::tag_store tags_;
@@ -354,7 +344,6 @@ class eip_simulator {
   std::deque<injected_fault> cip_faults_;
   std::size_t sessions_registered_ = 0;
   std::size_t sessions_open_ = 0;
-  std::size_t tcp_accepted_ = 0;
   std::map<std::uint8_t, std::size_t> forward_opens_;
   std::size_t forward_opens_accepted_ = 0;
   std::size_t forward_closes_ = 0;
@@ -376,6 +365,10 @@ class eip_simulator {
   std::atomic<bool> multiple_service_{true};
   std::atomic<std::uint8_t> slot_{0};
   std::atomic<unsigned> delay_ms_{0};
+
+  // Declared last, so destroyed first: no connection's thread outlives the
+  // state it serves from.
+  loopback_listener listener_;
 };
 
 }  // namespace kvt::test

@@ -1,13 +1,5 @@
 #include "melsec/melsec_simulator.hpp"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <stdexcept>
 #include <string>
 
@@ -24,7 +16,6 @@ namespace end_code = melsec_sim::end_code;
 
 namespace {
 
-constexpr auto poll_step = std::chrono::milliseconds(50);
 constexpr std::size_t header_size = 9;       // subheader .. request data length
 constexpr std::size_t largest_request = 8192;  // request data length past this closes the connection
 constexpr std::size_t timer_command_size = 6;  // monitoring timer, command, subcommand
@@ -35,142 +26,40 @@ constexpr std::uint8_t own_pc = 0xFF;
 constexpr std::uint16_t own_module_io = 0x03FF;
 constexpr std::uint8_t own_station = 0x00;
 
-bool read_exact(int fd, std::uint8_t* out, std::size_t n, const std::atomic<bool>& stop) {
-  std::size_t got = 0;
-  while (got < n) {
-    if (stop.load()) return false;
-    pollfd p{fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, static_cast<int>(poll_step.count()));
-    if (r < 0) return false;
-    if (r == 0) continue;
-    const ssize_t k = ::recv(fd, out + got, n - got, 0);
-    if (k <= 0) return false;
-    got += static_cast<std::size_t>(k);
-  }
-  return true;
-}
-
-void send_all(int fd, const std::uint8_t* data, std::size_t n) {
-  std::size_t sent = 0;
-  while (sent < n) {
-    const ssize_t k = ::send(fd, data + sent, n - sent, MSG_NOSIGNAL);
-    if (k <= 0) return;
-    sent += static_cast<std::size_t>(k);
-  }
-}
-
 }  // namespace
-
-struct melsec_simulator::client {
-  explicit client(int f) : fd(f) {}
-  ~client() { ::close(fd); }
-  client(const client&) = delete;
-  client& operator=(const client&) = delete;
-  const int fd;
-  std::atomic<bool> done{false};
-};
 
 // --- lifetime ------------------------------------------------------------------
 
-melsec_simulator::melsec_simulator(std::uint16_t port) : port_(port) { start(); }
+melsec_simulator::melsec_simulator(std::uint16_t port)
+    : listener_("melsec simulator", port, [this](loopback_connection& link) { serve(link); }) {
+  start();
+}
 
 melsec_simulator::~melsec_simulator() { stop(); }
 
-std::uint16_t melsec_simulator::port() const { return port_; }
+std::uint16_t melsec_simulator::port() const { return listener_.port(); }
 
-void melsec_simulator::open_listener() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("melsec simulator: socket");
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port_);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
-    ::close(fd);
-    throw std::runtime_error("melsec simulator: cannot listen on 127.0.0.1:" + std::to_string(port_));
-  }
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
-  listen_fd_ = fd;
-}
+void melsec_simulator::start() { listener_.start(); }
 
-void melsec_simulator::start() {
-  if (running_.load()) return;
-  open_listener();
-  stop_.store(false);
-  running_.store(true);
-  acceptor_ = std::thread([this] { accept_loop(); });
-}
-
-void melsec_simulator::stop() {
-  if (!running_.load()) return;
-  stop_.store(true);
-  acceptor_.join();
-  ::close(listen_fd_);
-  listen_fd_ = -1;
-  std::vector<std::pair<std::thread, std::shared_ptr<client>>> finishing;
-  {
-    std::lock_guard lock(clients_mutex_);
-    for (auto& entry : clients_) ::shutdown(entry.second->fd, SHUT_RDWR);
-    finishing.swap(clients_);
-  }
-  for (auto& entry : finishing) entry.first.join();
-  running_.store(false);
-}
+void melsec_simulator::stop() { listener_.stop(); }
 
 void melsec_simulator::set_drop_connections(bool drop) { drop_.store(drop); }
 
-void melsec_simulator::accept_loop() {
-  while (!stop_.load()) {
-    pollfd p{listen_fd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(poll_step.count())) <= 0) continue;
-    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    {
-      std::lock_guard lock(mutex_);
-      ++accepted_;
-      ++open_;
-    }
-    auto c = std::make_shared<client>(fd);
-    std::lock_guard lock(clients_mutex_);
-    for (auto it = clients_.begin(); it != clients_.end();) {
-      if (it->second->done.load()) {
-        it->first.join();
-        it = clients_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    clients_.emplace_back(std::thread([this, c] { serve(c); }), c);
-  }
-}
-
-void melsec_simulator::serve(const std::shared_ptr<client>& c) {
+void melsec_simulator::serve(loopback_connection& link) {
   bytes header(header_size);
   bytes body;
-  while (!stop_.load()) {
-    if (!read_exact(c->fd, header.data(), 2, stop_)) break;
+  while (!link.stopping()) {
+    if (!link.receive(header.data(), 2)) break;
     if (header[0] != 0x50 || header[1] != 0x00) break;  // not a 3E request
-    if (!read_exact(c->fd, header.data() + 2, header_size - 2, stop_)) break;
+    if (!link.receive(header.data() + 2, header_size - 2)) break;
     const std::size_t length = reader(header.data() + 7, 2).u16();
     if (length > largest_request) break;
     body.resize(length);
-    if (length > 0 && !read_exact(c->fd, body.data(), length, stop_)) break;
+    if (length > 0 && !link.receive(body.data(), length)) break;
     if (drop_.load()) break;
     const bytes reply = answer(header, body);
-    send_all(c->fd, reply.data(), reply.size());
+    link.send(reply.data(), reply.size());
   }
-  ::shutdown(c->fd, SHUT_RDWR);
-  {
-    std::lock_guard lock(mutex_);
-    --open_;
-  }
-  c->done.store(true);
 }
 
 // --- framing ---------------------------------------------------------------------
@@ -287,14 +176,8 @@ std::size_t melsec_simulator::requests(std::uint16_t command) const {
   return it == by_command_.end() ? 0 : it->second;
 }
 
-std::size_t melsec_simulator::connections_accepted() const {
-  std::lock_guard lock(mutex_);
-  return accepted_;
-}
+std::size_t melsec_simulator::connections_accepted() const { return listener_.accepted(); }
 
-std::size_t melsec_simulator::connections_open() const {
-  std::lock_guard lock(mutex_);
-  return open_;
-}
+std::size_t melsec_simulator::connections_open() const { return listener_.open(); }
 
 }  // namespace kvt::test

@@ -105,15 +105,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string_view>
-#include <thread>
-#include <utility>
 #include <vector>
 
 #include "melsec/melsec_sim_devices.hpp"
 #include "support/le_bytes.hpp"
+#include "support/loopback_listener.hpp"
 
 namespace kvt::test {
 
@@ -131,7 +129,7 @@ class melsec_simulator {
   void stop();
   // Listens again on the same port; throws when it cannot.
   void start();
-  bool running() const { return running_.load(); }
+  bool running() const { return listener_.running(); }
   // While true, every request closes its connection unanswered.
   void set_drop_connections(bool drop);
 
@@ -153,31 +151,22 @@ class melsec_simulator {
   std::size_t connections_open() const;
 
  private:
-  struct client;
-
-  void open_listener();
-  void accept_loop();
-  void serve(const std::shared_ptr<client>& c);
+  void serve(loopback_connection& link);
   // The reply to one complete frame; empty when the connection is to close.
   le::bytes answer(const le::bytes& header, const le::bytes& body);
   const melsec_sim::device_info& checked(std::string_view device, std::uint32_t number,
                                          melsec_sim::kind type) const;
 
-  std::uint16_t port_ = 0;
-  int listen_fd_ = -1;
-  std::atomic<bool> running_{false};
-  std::atomic<bool> stop_{false};
   std::atomic<bool> drop_{false};
-  std::thread acceptor_;
-  std::vector<std::pair<std::thread, std::shared_ptr<client>>> clients_;  // guarded by clients_mutex_
-  std::mutex clients_mutex_;
 
   mutable std::mutex mutex_;  // everything below
   melsec_sim::device_memory memory_;
   std::size_t requests_ = 0;
   std::map<std::uint16_t, std::size_t> by_command_;
-  std::size_t accepted_ = 0;
-  std::size_t open_ = 0;
+
+  // Declared last, so destroyed first: no connection's thread outlives the
+  // state it serves from.
+  loopback_listener listener_;
 };
 
 }  // namespace kvt::test

@@ -2,15 +2,11 @@
 // request frames built here and reads whole response frames back.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "support/loopback_client.hpp"
 
 namespace kvt::test::melsec_wire {
 
@@ -34,36 +30,11 @@ inline bytes request(const bytes& body, const bytes& routing = own_cpu) {
   return b;
 }
 
-class wire {
+// The loopback client with whole 3E response frames.
+class wire : public loopback_client {
  public:
-  explicit wire(std::uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    timeval tv{3, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  }
-  ~wire() { ::close(fd_); }
-  wire(const wire&) = delete;
-  wire& operator=(const wire&) = delete;
+  using loopback_client::loopback_client;
 
-  bool connected() const { return connected_; }
-  bool send(const bytes& b) { return ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size()); }
-  // Up to `n` bytes, fewer when the peer closes or stays silent.
-  bytes receive(std::size_t n) {
-    bytes out(n);
-    std::size_t got = 0;
-    while (got < n) {
-      const ssize_t k = ::recv(fd_, out.data() + got, n - got, 0);
-      if (k <= 0) break;
-      got += static_cast<std::size_t>(k);
-    }
-    out.resize(got);
-    return out;
-  }
   // One whole response frame as its response data length announces it.
   bytes frame() {
     bytes head = receive(9);
@@ -76,15 +47,6 @@ class wire {
     if (!send(request_frame)) return {};
     return frame();
   }
-  // True when the peer has closed the connection (end of stream or reset).
-  bool closed() {
-    std::uint8_t byte = 0;
-    return ::recv(fd_, &byte, 1, 0) == 0 || errno == ECONNRESET;
-  }
-
- private:
-  int fd_ = -1;
-  bool connected_ = false;
 };
 
 }  // namespace kvt::test::melsec_wire
