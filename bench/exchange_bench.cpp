@@ -187,7 +187,7 @@ void BM_LoadedPageStep(benchmark::State& state) {
   state.SetLabel(std::string("exchange=") + platform::to_string(r.exchange_path) +
                  " page=" + platform::to_string(page_path));
 }
-BENCHMARK(BM_LoadedPageStep)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(5000);
+BENCHMARK(BM_LoadedPageStep)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
 
 // One change scan over 1,000 outputs with `range(0)` of them changed.
 void BM_ChangeScan(benchmark::State& state) {
