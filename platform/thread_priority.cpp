@@ -58,6 +58,13 @@ void remember(const priority_grant& grant) noexcept {
   }
 }
 
+// The calling thread's niceness; false when it cannot be read.
+bool current_niceness(int& value) noexcept {
+  errno = 0;
+  value = getpriority(PRIO_PROCESS, static_cast<id_t>(current_thread_id()));
+  return errno == 0;
+}
+
 // One line per process, however many threads end up without priority.
 void say_normal_priority(const std::string& reason) noexcept {
   static std::atomic<bool> said{false};
@@ -80,19 +87,18 @@ priority_path raise_thread(pid_t tid, int wish) noexcept {
   grant.niceness = answer.niceness;
   grant.path = answer.granted ? priority_path::broker : priority_path::none;
   if (!answer.granted) {
-    grant.niceness = 0;
-    say_normal_priority("no permission to lower niceness; realtime broker: " + answer.reason);
+    int current = 0;
+    grant.niceness = current_niceness(current) ? current : 0;
+    try {
+      say_normal_priority("no permission to lower niceness; realtime broker: " + answer.reason);
+    } catch (...) {
+      // Out of memory for the notice: the thread carries on all the same.
+    }
   }
   remember(grant);
   return grant.path;
 }
 
-// The calling thread's niceness; false when it cannot be read.
-bool current_niceness(int& value) noexcept {
-  errno = 0;
-  value = getpriority(PRIO_PROCESS, static_cast<id_t>(current_thread_id()));
-  return errno == 0;
-}
 }  // namespace
 
 const char* to_string(priority_path path) noexcept {
