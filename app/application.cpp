@@ -17,7 +17,6 @@
 #include "platform/file_lock.hpp"
 #include "platform/shared_memory.hpp"
 #include "platform/termination.hpp"
-#include "platform/thread_priority.hpp"
 #include "browser/browser_host.hpp"
 #include "browser/message_dialog.hpp"
 #include "browser/session_cookie.hpp"
@@ -133,8 +132,8 @@ int run_application(int argc, char** argv) {
 
   std::atomic<bool> exchange_shutdown{false};
   std::atomic<bool> server_stop{false};
+  // The exchange and server threads raise their own priority as they start.
   std::thread exchange([&] {
-    platform::set_current_thread_priority(platform::thread_priority::highest);
     plc::run_signal_exchange(buffers.signal.view(), buffers.signal.size(), plc::registry(), exchange_shutdown);
   });
   // The ROS buffer thread serves the page's ROS 2 requests only when asked for.
@@ -143,7 +142,6 @@ int run_application(int argc, char** argv) {
   auto* command_buffer = static_cast<std::byte*>(buffers.command.view());
   std::atomic<bool> listening{false};
   std::thread server([&] {
-    platform::set_current_thread_priority(platform::thread_priority::highest);
     server::server_settings settings;
     settings.port = static_cast<std::uint16_t>(options.port);
     settings.command_buffer = command_buffer;

@@ -4,17 +4,25 @@
 // The page is played by the benchmark thread against the real exchange
 // thread; ten drivers hold 1,000 bound outputs and inputs each. Between steps
 // the benchmark changes 10 % of every driver's outputs, as a completed read
-// of the controller would.
+// of the controller would. The loaded variant does the same beside two
+// CPU-bound processes, as on a desktop whose CPUs the simulation's rendering
+// keeps busy, and names how the threads got their priority.
 #include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/clock.hpp"
+#include "platform/thread_priority.hpp"
 #include "plc/memory/driver.hpp"
 #include "plc/signal_exchange.hpp"
 #include "plc/value_type.hpp"
@@ -75,13 +83,51 @@ double percentile(std::vector<std::uint64_t>& samples, double p) {
   return static_cast<double>(samples[k]) / 1000.0;
 }
 
-void BM_PageStep(benchmark::State& state) {
+// Processes that only burn CPU, at the niceness of the thread that starts
+// them, until the object goes away.
+class busy_processes {
+ public:
+  explicit busy_processes(int count) {
+    for (int i = 0; i < count; ++i) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        // Ends with the benchmark, however that ends.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        volatile std::uint64_t spin = 0;
+        for (;;) spin = spin + 1;
+      }
+      if (pid > 0) pids_.push_back(pid);
+    }
+  }
+  ~busy_processes() {
+    for (const pid_t pid : pids_) kill(pid, SIGKILL);
+    for (const pid_t pid : pids_) waitpid(pid, nullptr, 0);
+  }
+  busy_processes(const busy_processes&) = delete;
+  busy_processes& operator=(const busy_processes&) = delete;
+  std::size_t size() const { return pids_.size(); }
+
+ private:
+  std::vector<pid_t> pids_;
+};
+
+struct page_step_result {
+  std::vector<std::uint64_t> outputs_rt;
+  std::vector<std::uint64_t> inputs_rt;
+  platform::priority_path exchange_path = platform::priority_path::none;
+};
+
+page_step_result run_page_steps(benchmark::State& state) {
+  page_step_result result;
   plc::driver_registry registry;
   add_drivers(registry, driver_count);
   std::vector<std::uint32_t> buffer(sb::buffer_words, 0);
   std::uint32_t* words = buffer.data();
   std::atomic<bool> shutdown{false};
-  std::thread exchange([&] { plc::run_signal_exchange(words, sb::buffer_bytes, registry, shutdown); });
+  std::thread exchange([&] {
+    plc::run_signal_exchange(words, sb::buffer_bytes, registry, shutdown);
+    result.exchange_path = platform::current_thread_priority_path();
+  });
 
   // Input records: 100 changed inputs per driver and step.
   std::vector<std::uint32_t> inputs;
@@ -91,8 +137,10 @@ void BM_PageStep(benchmark::State& state) {
   }
 
   handshake(words, sb::state::outputs_requested, sb::state::outputs_ready);  // the full first exchange
-  std::vector<std::uint64_t> outputs_rt;
-  std::vector<std::uint64_t> inputs_rt;
+  auto& outputs_rt = result.outputs_rt;
+  auto& inputs_rt = result.inputs_rt;
+  outputs_rt.reserve(state.max_iterations);
+  inputs_rt.reserve(state.max_iterations);
   std::uint32_t step = 0;
   for (auto _ : state) {
     change_outputs(registry, ++step);
@@ -107,13 +155,39 @@ void BM_PageStep(benchmark::State& state) {
   }
   shutdown.store(true);
   exchange.join();
+  return result;
+}
 
-  state.counters["outputs_p50_us"] = percentile(outputs_rt, 0.50);
-  state.counters["outputs_p99_us"] = percentile(outputs_rt, 0.99);
-  state.counters["inputs_p50_us"] = percentile(inputs_rt, 0.50);
-  state.counters["inputs_p99_us"] = percentile(inputs_rt, 0.99);
+void report_round_trips(benchmark::State& state, page_step_result& r) {
+  state.counters["outputs_p50_us"] = percentile(r.outputs_rt, 0.50);
+  state.counters["outputs_p99_us"] = percentile(r.outputs_rt, 0.99);
+  state.counters["inputs_p50_us"] = percentile(r.inputs_rt, 0.50);
+  state.counters["inputs_p99_us"] = percentile(r.inputs_rt, 0.99);
+}
+
+void BM_PageStep(benchmark::State& state) {
+  page_step_result r = run_page_steps(state);
+  report_round_trips(state, r);
 }
 BENCHMARK(BM_PageStep)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// The page step beside two CPU-bound processes. The benchmark thread plays
+// the page's script thread and takes the process class, as a web process
+// does; the busy processes start before that, at normal priority. The label
+// names each thread's path to its priority (direct, broker or none); the
+// counters *_path give the same as 0 none, 1 direct, 2 broker.
+void BM_LoadedPageStep(benchmark::State& state) {
+  const busy_processes load(2);
+  const platform::priority_path page_path = platform::raise_process_priority();
+  page_step_result r = run_page_steps(state);
+  report_round_trips(state, r);
+  state.counters["busy_processes"] = static_cast<double>(load.size());
+  state.counters["exchange_path"] = static_cast<double>(r.exchange_path);
+  state.counters["page_path"] = static_cast<double>(page_path);
+  state.SetLabel(std::string("exchange=") + platform::to_string(r.exchange_path) +
+                 " page=" + platform::to_string(page_path));
+}
+BENCHMARK(BM_LoadedPageStep)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
 
 // One change scan over 1,000 outputs with `range(0)` of them changed.
 void BM_ChangeScan(benchmark::State& state) {

@@ -43,4 +43,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Run-time dependencies from the linked shared libraries (dpkg-shlibdeps);
 # Snap7 and open62541 are linked in statically.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The realtime broker raises the exchange and scan threads' priority for a
+# user who may not lower niceness.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS rtkit)
 include(CPack)

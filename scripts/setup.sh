@@ -36,7 +36,7 @@ packages=(
   libboost1.81-dev libsimdjson-dev libmodbus-dev libpaho-mqtt-dev libssl-dev openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   mosquitto python3-pymodbus python3-serial python3-serial-asyncio
-  libwebkitgtk-6.0-dev libgtk-4-dev xvfb xauth dbus-x11 fonts-dejavu-core x11-apps xdotool imagemagick
+  libwebkitgtk-6.0-dev libgtk-4-dev xvfb xauth dbus-x11 dbus-daemon fonts-dejavu-core x11-apps xdotool imagemagick
   clang libclang-rt-14-dev
   desktop-file-utils appstream
 )

@@ -21,6 +21,7 @@
 #include "platform/clock.hpp"
 #include "platform/message_box.hpp"
 #include "platform/tcp_descriptors.hpp"
+#include "platform/thread_priority.hpp"
 #include "server/client_hub.hpp"
 #include "server/http_session.hpp"
 #include "server/messages.hpp"
@@ -228,6 +229,7 @@ void run_ready_handlers(asio::io_context& ioc) {
 }  // namespace
 
 void run_server(const server_settings& settings, const std::atomic<bool>& stop) {
+  platform::set_current_thread_priority(platform::thread_priority::highest);
   asio::io_context ioc(1);
   client_hub& hub = clients();
   server_core core(ioc, hub, settings.command_buffer);

@@ -20,7 +20,7 @@ struct server_settings {
   std::function<void(std::uint16_t)> on_listening;
 };
 
-// Runs the server until `stop` is seen set. When the port cannot be bound the
+// Runs the server until `stop` is seen set, at raised thread priority. When the port cannot be bound the
 // user is told ("Port Occupied") and the process ends with exit code 1.
 void run_server(const server_settings& settings, const std::atomic<bool>& stop);
 
