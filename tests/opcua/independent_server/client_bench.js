@@ -10,7 +10,7 @@
 // --int32 COUNT makes them (COUNT defaults to 1000, CYCLES to 200). Each
 // request goes out as one service call (not cut by the client), after a
 // warm-up of CYCLES / 10 cycles. Prints one line per service:
-//   read COUNT nodes: median M ms, p10 A ms, p90 B ms (CYCLES cycles)
+//   read COUNT nodes: median M ms, p10 A ms, p90 B ms, mean C ms (CYCLES cycles)
 // and exits with 1 when a call fails or a value read back is not the one
 // written.
 "use strict";
@@ -63,7 +63,8 @@ function report(name, times) {
   const ms = (t) => t.toFixed(3);
   process.stdout.write(
     `${name} ${count} nodes: median ${ms(percentile(sorted, 50))} ms, p10 ${ms(percentile(sorted, 10))} ms, ` +
-      `p90 ${ms(percentile(sorted, 90))} ms (${times.length} cycles)\n`,
+      `p90 ${ms(percentile(sorted, 90))} ms, mean ${ms(times.reduce((a, b) => a + b, 0) / times.length)} ms ` +
+      `(${times.length} cycles)\n`,
   );
 }
 
