@@ -1,7 +1,7 @@
 // An OPC UA server written by others (node-opcua) for the driver's tests, so
 // that the driver is not only checked against the library it is built on.
 //
-//   node server.js PORT [MAX_NODES_PER_READ MAX_NODES_PER_WRITE]
+//   node server.js [--int32 COUNT] PORT [MAX_NODES_PER_READ MAX_NODES_PER_WRITE]
 //
 // Listens on 127.0.0.1:PORT, without security, anonymous sessions allowed,
 // and registers nowhere. The operation limits default to node-opcua's own.
@@ -13,9 +13,14 @@
 //   Objects/Plant: a small tree for browsing: Line1 (Speed Double, Running
 //     Boolean read-only, Counts Int32 array, Motor object with Current
 //     Float), Line2 (Target UInt16 write-only).
+//   Objects/Bench (with --int32 COUNT only): COUNT readable and writable
+//     Int32 scalars ns=1;i=10000 ... ns=1;i=<10000+COUNT-1>, each starting
+//     at its own number (0, 1, ...), for timing cycles of many nodes.
 //
 // Standard output: "ready PORT" once serving, then "changed NODE TYPE VALUE"
-// for every value a client writes.
+// for every value a client writes to a Types or Plant variable (writes to
+// the Bench variables are not reported: a thousand lines per cycle would
+// time the printing).
 "use strict";
 
 const fs = require("fs");
@@ -33,7 +38,7 @@ const {
 } = require("node-opcua");
 
 function usage() {
-  process.stderr.write("usage: node server.js PORT [MAX_NODES_PER_READ MAX_NODES_PER_WRITE]\n");
+  process.stderr.write("usage: node server.js [--int32 COUNT] PORT [MAX_NODES_PER_READ MAX_NODES_PER_WRITE]\n");
   process.exit(2);
 }
 
@@ -43,9 +48,16 @@ function count(text) {
   return n;
 }
 
-const port = count(process.argv[2]);
+const args = process.argv.slice(2);
+let benchNodes = 0;
+if (args[0] === "--int32") {
+  if (args.length < 2) usage();
+  benchNodes = count(args[1]);
+  args.splice(0, 2);
+}
+const port = count(args[0]);
 if (port === 0 || port > 65535) usage();
-const limits = process.argv.length > 3 ? { maxNodesPerRead: count(process.argv[3]), maxNodesPerWrite: count(process.argv[4]) } : {};
+const limits = args.length > 1 ? { maxNodesPerRead: count(args[1]), maxNodesPerWrite: count(args[2]) } : {};
 
 // The server's certificate and the store of client certificates live in a
 // folder of this run's own, removed at exit.
@@ -65,6 +77,10 @@ const types = [
   ["Float", DataType.Float, 3.5],
   ["Double", DataType.Double, -1234.25],
 ];
+
+// The first numeric id of the Bench variables, far above the ids node-opcua
+// hands out by itself in this namespace.
+const benchFirstId = 10000;
 
 function reportWrites(variable, nodeId) {
   variable.on("value_changed", (dataValue) => {
@@ -108,6 +124,22 @@ function buildAddressSpace(server) {
   addVariable(namespace, motor, "Current", "ns=1;s=Plant.Line1.Motor.Current", DataType.Float, 1.25, readWrite);
   const line2 = namespace.addFolder(plant, { browseName: "Line2", nodeId: "ns=1;s=Plant.Line2" });
   addVariable(namespace, line2, "Target", "ns=1;s=Plant.Line2.Target", DataType.UInt16, 0, "CurrentWrite");
+
+  if (benchNodes > 0) {
+    const bench = namespace.addFolder(objects, { browseName: "Bench", nodeId: "ns=1;s=Bench" });
+    for (let i = 0; i < benchNodes; ++i) {
+      namespace.addVariable({
+        componentOf: bench,
+        browseName: `Int32_${i}`,
+        nodeId: `ns=1;i=${benchFirstId + i}`,
+        dataType: DataType.Int32,
+        valueRank: -1,
+        accessLevel: readWrite,
+        userAccessLevel: readWrite,
+        value: new Variant({ dataType: DataType.Int32, value: i }),
+      });
+    }
+  }
 }
 
 async function main() {
