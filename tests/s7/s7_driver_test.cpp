@@ -391,6 +391,8 @@ TEST_F(S7Driver, ABoolAtDataBlock5Byte10Bit3IsABitItemStartingAt83) {
   EXPECT_EQ(item.transport, 0x01);
   EXPECT_EQ(item.amount, 1);
   EXPECT_EQ(item.address, 83);
+  // The server reports its events from a thread of its own, after answering.
+  ASSERT_TRUE(eventually([&] { return !server.events().empty(); }));
   const s7_item_event e = server.events().front();
   EXPECT_EQ(e.area, 0x84);
   EXPECT_EQ(e.db, 5);
