@@ -35,6 +35,23 @@ constexpr std::uint64_t make_tag(std::uint32_t type, std::uint64_t address) noex
   return (static_cast<std::uint64_t>(type) & tag_type_mask) << tag_type_shift | (address & tag_address_mask);
 }
 
+// Bytes a value of `type` takes in a controller: BOOL and the 8-bit types 1,
+// the 16-bit types 2, the 32-bit types and REAL 4, LREAL 8; 0 for anything else.
+constexpr std::uint32_t value_size(std::uint32_t type) noexcept {
+  switch (type) {
+    case value_type::boolean:
+    case value_type::u8:
+    case value_type::s8: return 1;
+    case value_type::u16:
+    case value_type::s16: return 2;
+    case value_type::u32:
+    case value_type::s32:
+    case value_type::real: return 4;
+    case value_type::lreal: return 8;
+    default: return 0;
+  }
+}
+
 // Bits of a value slot as a float and back (REAL and LREAL signals).
 inline float slot_to_float(std::int32_t slot) noexcept {
   float f;

@@ -37,21 +37,6 @@ std::uint32_t area_of_group(std::uint32_t index_group, bool data_area) noexcept 
 
 std::uint32_t group_of_area(std::uint32_t area) noexcept { return area < area_groups.size() ? area_groups[area] : 0; }
 
-std::uint32_t value_length(std::uint32_t type) noexcept {
-  switch (type) {
-    case value_type::boolean:
-    case value_type::u8:
-    case value_type::s8: return 1;
-    case value_type::u16:
-    case value_type::s16: return 2;
-    case value_type::u32:
-    case value_type::s32:
-    case value_type::real: return 4;
-    case value_type::lreal: return 8;
-    default: return 0;
-  }
-}
-
 std::uint32_t type_of_plc_type(std::string_view name) noexcept {
   if (name.empty()) return 0;
   for (const auto& [plc_name, type] : plc_types)

@@ -37,9 +37,6 @@ std::uint32_t area_of_group(std::uint32_t index_group, bool data_area) noexcept;
 // The index group of an area code; 0 for area 0 (no valid area).
 std::uint32_t group_of_area(std::uint32_t area) noexcept;
 
-// Bytes a value of `type` takes in the controller; 0 for types the driver
-// does not carry.
-std::uint32_t value_length(std::uint32_t type) noexcept;
 // The value type of a PLC type name ("BOOL", "REAL", ...); 0 for others.
 std::uint32_t type_of_plc_type(std::string_view name) noexcept;
 

@@ -29,7 +29,7 @@ std::uint32_t group_of_tag(std::uint64_t tag) {
 // The bytes an input sends: the slot's low bytes in the controller's
 // little-endian order, or for LREAL the slot's float widened to a double.
 std::span<const std::uint8_t> input_bytes(std::uint32_t type, std::int32_t slot, std::array<std::uint8_t, 8>& out) {
-  const std::uint32_t length = value_length(type);
+  const std::uint32_t length = value_size(type);
   if (type == value_type::lreal) {
     const double d = static_cast<double>(slot_to_float(slot));
     std::uint64_t bits = 0;
@@ -201,7 +201,7 @@ void driver::scan() {
         std::size_t used = 0;
         for (const std::uint64_t tag : batch.tags) {
           const std::uint32_t group = group_of_tag(tag);
-          open_request(reads_, used).add_read(group, tag_offset(tag), value_length(tag_type(tag)));
+          open_request(reads_, used).add_read(group, tag_offset(tag), value_size(tag_type(tag)));
         }
         if (send_sums(reads_, used, group::sum_read) != 0) return phase_result::failed;
         // The items come back in the order they were asked for, request by request.
@@ -210,7 +210,7 @@ void driver::scan() {
           std::uint32_t at = 0;
           for (std::uint32_t k = 0; k < reads_[r].count(); ++k, ++i) {
             const std::uint32_t type = tag_type(batch.tags[i]);
-            const std::uint32_t length = value_length(type);
+            const std::uint32_t length = value_size(type);
             store_output(type, reads_[r].item_data(at, length), batch.slots[i]);
             at += length;
           }

@@ -85,7 +85,7 @@ void driver::disconnect() {
 }
 
 handle_ptr driver::create_tag(std::uint64_t tag, std::string_view name) const {
-  const std::string attributes = tag_attributes(host_, path_, type_, element_size(tag_type(tag)), 1, name);
+  const std::string attributes = tag_attributes(host_, path_, type_, value_size(tag_type(tag)), 1, name);
   return std::make_shared<libplctag_handle>(plc_tag_create(attributes.c_str(), 0));
 }
 

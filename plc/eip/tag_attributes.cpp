@@ -4,21 +4,6 @@
 
 namespace kvt::plc::eip {
 
-std::uint32_t element_size(std::uint32_t type) noexcept {
-  switch (type) {
-    case value_type::boolean:
-    case value_type::u8:
-    case value_type::s8: return 1;
-    case value_type::u16:
-    case value_type::s16: return 2;
-    case value_type::u32:
-    case value_type::s32:
-    case value_type::real: return 4;
-    case value_type::lreal: return 8;
-    default: return 0;
-  }
-}
-
 std::string base_attributes(std::string_view host, std::string_view path, std::string_view type) {
   std::string s = "protocol=ab-eip&gateway=";
   s.append(host);

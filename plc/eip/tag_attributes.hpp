@@ -12,10 +12,6 @@ inline constexpr std::string_view micro800 = "micro800";
 // The plc type of Omron NJ/NX controllers, listed through raw CIP requests.
 inline constexpr std::string_view omron_njnx = "omron-njnx";
 
-// Bytes of one element of a value type: BOOL and 8-bit types 1, 16-bit 2,
-// 32-bit and REAL 4, LREAL 8; 0 for anything else.
-std::uint32_t element_size(std::uint32_t value_type) noexcept;
-
 // "protocol=ab-eip&gateway=HOST[&path=PATH]&plc=TYPE": what every tag of a
 // controller starts with.
 std::string base_attributes(std::string_view host, std::string_view path, std::string_view type);
